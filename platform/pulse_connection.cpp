@@ -1,0 +1,95 @@
+#include "pulse_connection.h"
+
+PulseConnection::~PulseConnection() {
+    Close();
+}
+
+bool PulseConnection::Connect(pa_usec_t limitUsec) {
+    loop_ = pa_threaded_mainloop_new();
+    if (loop_ == nullptr) {
+        error_ = "Cannot create an event loop for the sound server";
+        return false;
+    }
+    pa_threaded_mainloop_set_name(loop_, "voxmere-pulse");
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Voxmere");
+    if (context_ != nullptr)
+        pa_context_set_state_callback(context_, &PulseConnection::OnContextState, this);
+    if (context_ == nullptr || pa_threaded_mainloop_start(loop_) < 0) {
+        error_ = "Cannot create a sound server connection";
+        Close();
+        return false;
+    }
+
+    Lock();
+    deadline_ = pa_rtclock_now() + limitUsec;
+    // Without NOAUTOSPAWN a missing server would be started for us: a recorder must never
+    // leave a daemon behind, and the start could take longer than the limit.
+    bool ready = false;
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        TakeServerError();
+    } else {
+        ready = WaitFor([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
+    }
+    Unlock();
+    if (!ready)
+        Close();
+    return ready;
+}
+
+bool PulseConnection::WaitFor(const std::function<bool()>& done) {
+    // A server that accepts the connection and then stalls never changes the context's
+    // state, so only a timer on the mainloop itself can end the wait.
+    struct Alarm {
+        pa_threaded_mainloop* loop;
+        bool rang;
+    } alarm{loop_, false};
+    pa_time_event* timer = pa_context_rttime_new(
+        context_, deadline_,
+        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+            auto* a = static_cast<Alarm*>(userdata);
+            a->rang = true;
+            pa_threaded_mainloop_signal(a->loop, 0);
+        },
+        &alarm);
+
+    bool met = false;
+    for (;;) {
+        if (done()) {
+            met = true;
+            break;
+        }
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+            TakeServerError();
+            break;
+        }
+        if (alarm.rang || timer == nullptr) {
+            error_ = "The sound server did not answer in time";
+            break;
+        }
+        pa_threaded_mainloop_wait(loop_);
+    }
+    if (timer != nullptr)
+        pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+    return met;
+}
+
+void PulseConnection::Close() {
+    if (loop_ == nullptr)
+        return;
+    if (context_ != nullptr) {
+        Lock();
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+        Unlock();
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+}
+
+// Mainloop thread, lock held: on every change of the context's state. Waiters recheck.
+void PulseConnection::OnContextState(pa_context*, void* self) {
+    static_cast<PulseConnection*>(self)->Signal();
+}

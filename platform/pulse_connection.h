@@ -1,0 +1,57 @@
+// One connection to the sound server with a mainloop thread of its own.
+//
+// Guarantees: connecting never spawns a daemon and never takes longer than the time limit
+// given to Connect, including a server that accepts the socket and then never answers; every
+// wait afterwards shares that same deadline. Error() holds the server's words for the last
+// failure ("Connection refused") or a short reason of our own ("Timeout").
+//
+// Threads: the mainloop thread runs every libpulse callback with the mainloop lock held. All
+// other calls here, and every libpulse call on this connection's objects, must be made with
+// that lock held (Lock/Unlock), never from the mainloop thread itself for Connect/Close.
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <functional>
+#include <string>
+
+class PulseConnection {
+public:
+    PulseConnection() = default;
+    ~PulseConnection();
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    // Starts the mainloop thread and connects within limitUsec. Returns with the mainloop
+    // UNLOCKED either way; on false, Error() says why and Close() has run.
+    bool Connect(pa_usec_t limitUsec);
+
+    // Waits until done() holds, the context fails or the deadline of Connect passes; true
+    // only in the first case. Caller holds the lock; callbacks that change what done() looks
+    // at must call Signal().
+    bool WaitFor(const std::function<bool()>& done);
+
+    // Disconnects and stops the mainloop thread; no callback runs after it returns. Call with
+    // the lock NOT held. Idempotent.
+    void Close();
+
+    void Lock() { pa_threaded_mainloop_lock(loop_); }
+    void Unlock() { pa_threaded_mainloop_unlock(loop_); }
+    void Signal() { pa_threaded_mainloop_signal(loop_, 0); }
+
+    pa_context* Context() const { return context_; }
+    bool ContextReady() const { return context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
+
+    // The server's words for the context's last error, as the latest failure.
+    void TakeServerError() { error_ = pa_strerror(pa_context_errno(context_)); }
+    void SetError(std::string text) { error_ = std::move(text); }
+    const std::string& Error() const { return error_; }
+
+private:
+    static void OnContextState(pa_context* context, void* self);
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_usec_t deadline_ = 0;  // on pa_rtclock_now()'s clock
+    std::string error_;
+};

@@ -1,0 +1,187 @@
+// The waveform-audio input contract the recording engine and the window rely on: the waveIn
+// subset of <mmsystem.h>, with the same names, types, values and semantics. On Windows this
+// header is <mmsystem.h> itself; elsewhere it is implemented over PulseAudio
+// (wavein_pulse.cpp), and the unit tests link a scripted backend in its place.
+//
+// Ownership of a WAVEHDR, per thread:
+//   - the caller owns a header until waveInAddBuffer accepts it;
+//   - from then on the device owns it: the capture side fills lpData and then sets
+//     dwBytesRecorded and WHDR_DONE (in that order, both before the report);
+//   - it is the caller's again once it has been reported (WIM_DATA), on the notification
+//     thread, from the moment the report begins.
+// The caller must not touch lpData, dwBytesRecorded or dwFlags of a header the device owns.
+#pragma once
+
+#ifdef _WIN32
+#include <mmsystem.h>
+#include <windows.h>
+#else
+
+#include <cstddef>
+#include <cstdint>
+
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef unsigned int UINT;
+typedef uintptr_t UINT_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef UINT MMRESULT;
+typedef char* LPSTR;
+typedef wchar_t WCHAR;
+
+#define CALLBACK
+
+typedef struct HWAVEIN__* HWAVEIN;
+
+// Capture format. Only WAVE_FORMAT_PCM with 16-bit samples is accepted.
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+};
+
+struct WAVEHDR {
+    LPSTR lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    WAVEHDR* lpNext;
+    DWORD_PTR reserved;
+};
+
+// Unlike Windows' 32 characters, the product name here holds the source's whole
+// description: PulseAudio descriptions ("Monitor of Built-in Audio Analog Stereo") are
+// routinely longer than 31 characters and would otherwise be cut mid-word.
+#define MAXPNAMELEN 256
+
+struct WAVEINCAPSW {
+    WORD wMid;
+    WORD wPid;
+    DWORD vDriverVersion;
+    WCHAR szPname[MAXPNAMELEN];
+    DWORD dwFormats;
+    WORD wChannels;
+    WORD wReserved1;
+};
+
+#define WAVE_FORMAT_PCM 1
+#define WAVE_MAPPER ((UINT)-1)
+#define CALLBACK_FUNCTION 0x00030000u
+
+#define WIM_OPEN 0x3BE
+#define WIM_CLOSE 0x3BF
+#define WIM_DATA 0x3C0
+
+#define WHDR_DONE 0x00000001u
+#define WHDR_PREPARED 0x00000002u
+#define WHDR_INQUEUE 0x00000010u
+
+#define MMSYSERR_NOERROR 0
+#define MMSYSERR_ERROR 1
+#define MMSYSERR_BADDEVICEID 2
+#define MMSYSERR_NOTENABLED 3
+#define MMSYSERR_ALLOCATED 4
+#define MMSYSERR_INVALHANDLE 5
+#define MMSYSERR_NODRIVER 6
+#define MMSYSERR_NOMEM 7
+#define MMSYSERR_BADERRNUM 9
+#define MMSYSERR_INVALFLAG 10
+#define MMSYSERR_INVALPARAM 11
+#define WAVERR_BADFORMAT 32
+#define WAVERR_STILLPLAYING 33
+#define WAVERR_UNPREPARED 34
+
+// The callback named by waveInOpen. Called with WIM_OPEN, WIM_DATA (dwParam1: the WAVEHDR*)
+// and WIM_CLOSE. WIM_DATA runs on the device's notification thread, one report at a time, in
+// the order the buffers were filled. WIM_OPEN and WIM_CLOSE run on the thread that calls
+// waveInOpen or waveInClose, before that call returns (as on Windows), so nothing reaches the
+// callback after waveInClose has returned. It may call waveInAddBuffer; it must not call
+// waveInStop, waveInReset or waveInClose.
+typedef void(CALLBACK* LPWAVEINPROC)(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                                     DWORD_PTR dwParam2);
+
+// Takes a snapshot of the input devices and returns how many it holds: device 0 is the
+// server's default source, then the other sources, then the monitor sources, each group in
+// the server's order. Device numbers given to the functions below index the latest snapshot,
+// so the number a list shows is the device that opens even if sources come and go.
+// No reachable server: 0. Never waits longer than a few seconds.
+UINT waveInGetNumDevs();
+
+// Capabilities of device uDeviceID of the latest snapshot. cbwic must be sizeof(WAVEINCAPSW).
+// MMSYSERR_BADDEVICEID when there is no such device.
+MMRESULT waveInGetDevCapsW(UINT_PTR uDeviceID, WAVEINCAPSW* pwic, UINT cbwic);
+
+// Opens device uDeviceID of the latest snapshot (taking one first if there is none), or the
+// default source for WAVE_MAPPER, asking for exactly *pwfx. fdwOpen must be CALLBACK_FUNCTION
+// and dwCallback an LPWAVEINPROC. On success stores the handle in *phwi and reports WIM_OPEN;
+// on failure leaves *phwi null and returns an error (no server within the connection time,
+// no such source, format refused). Never hangs.
+MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
+                    DWORD_PTR dwInstance, DWORD fdwOpen);
+
+// Marks a header whose lpData and dwBufferLength are set and whose dwFlags is 0 as prepared.
+MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh);
+
+// Undoes the prepare. WAVERR_STILLPLAYING while the device owns the header.
+MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh);
+
+// Queues a prepared header: clears WHDR_DONE and dwBytesRecorded, sets WHDR_INQUEUE. Buffers
+// are filled in queue order; a full buffer leaves the queue, gets its byte count and
+// WHDR_DONE, and is reported. WAVERR_UNPREPARED for a header that is not prepared.
+MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh);
+
+// Begins filling the queued buffers.
+MMRESULT waveInStart(HWAVEIN hwi);
+
+// Stops filling. The buffer being filled (one holding at least one frame) is handed back
+// partly filled (WHDR_DONE, its byte count) and reported; buffers not yet begun stay queued.
+// Does not wait for any report to be handled.
+MMRESULT waveInStop(HWAVEIN hwi);
+
+// Stops filling and hands back every buffer: the one being filled as waveInStop does, then
+// each queued one with dwBytesRecorded 0, all marked WHDR_DONE and reported in queue order.
+// Does not wait for any report to be handled.
+MMRESULT waveInReset(HWAVEIN hwi);
+
+// Closes the device and reports WIM_CLOSE. WAVERR_STILLPLAYING while the device still owns
+// a buffer (the caller must get every buffer back first). Does not wait for a report to be
+// handled, so it may be called while holding a lock that a report handler takes.
+MMRESULT waveInClose(HWAVEIN hwi);
+
+// A short text for an error code, cut to cchText characters with the terminating null.
+// MMSYSERR_BADERRNUM for a code this layer never returns.
+MMRESULT waveInGetErrorTextW(MMRESULT mmrError, WCHAR* pszText, UINT cchText);
+
+// ---- Beyond <mmsystem.h> -------------------------------------------------------------------
+
+// The sound server's own words for the last failure of a device operation on the calling
+// thread ("Connection refused", "Entity killed"), or a short reason of this layer when the
+// server gave none ("No such source"); "" when the last operation succeeded or its error code
+// says it all. Lets the engine name the cause of a failed open precisely rather than by error
+// code alone. Every function above sets it except waveInGetDevCapsW and waveInGetErrorTextW,
+// which leave it alone (they are used to word a message about the failure). The text stays
+// valid until the next call on this thread.
+const char* waveInLastServerError();
+
+// Frames of audio the device had to discard since it was opened because it was capturing
+// with no buffer queued. 0 for a null or unknown handle. PulseAudio tells a record client
+// nothing of overruns on the server's side; the capture side drains the server at all times
+// (also with no buffer queued) so that its queue never overflows and every loss is counted
+// here.
+uint64_t waveInGetLostFrames(HWAVEIN hwi);
+
+// Whether the device is still healthy. When the sound server or the source goes away while
+// the device is open, the device notices within a second, stops, hands back every buffer as
+// waveInReset does, refuses new buffers and waveInStart with MMSYSERR_NODRIVER, and keeps the
+// cause. Returns MMSYSERR_NOERROR (text "") while healthy, MMSYSERR_NODRIVER with the cause
+// ("The sound server went away (Connection terminated)") once failed, MMSYSERR_INVALHANDLE
+// for an unknown handle. text may be null when size is 0; it is cut to size with a null.
+MMRESULT waveInGetDeviceError(HWAVEIN hwi, char* text, size_t size);
+
+#endif  // _WIN32

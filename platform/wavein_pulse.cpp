@@ -1,0 +1,770 @@
+// The waveIn contract over PulseAudio.
+//
+// Each open device has three parts:
+//   - the capture side: the device's own PulseAudio mainloop thread. It drains the record
+//     stream and copies the audio into the head queued buffer; a full buffer leaves the queue
+//     and goes to the notification queue. It never calls the caller's callback and never
+//     waits for anything but the device's queue mutex, which nobody holds for long.
+//   - the notification thread: takes handed-back buffers one at a time, in fill order, and
+//     reports them (WIM_DATA) without holding any lock.
+//   - the device operations, on the caller's threads. Start, Stop, Reset and Close take the
+//     mainloop lock (waiting for the capture side at most) and the queue mutex, and never wait
+//     for the notification thread: the caller may hold a lock its report handler takes.
+// Lock order: Device::control, then the mainloop lock, then Device::queueMutex.
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "pulse_connection.h"
+#include "wavein.h"
+
+namespace {
+
+constexpr DWORD kFrameBytes = 4;  // s16le, 2 channels
+constexpr uint32_t kSampleRate = 44100;
+// Both the device table and an open give up after this long; a stalled server must not
+// freeze the window or the recording worker.
+constexpr pa_usec_t kConnectLimit = 2 * PA_USEC_PER_SEC;
+// The server hands audio over in fragments of this length, which bounds how much audio is
+// in flight when a buffer is stopped or reset.
+constexpr pa_usec_t kFragment = 100 * PA_USEC_PER_MSEC;
+constexpr DWORD kWaveFormat4S16 = 0x00000800;  // 44.1 kHz, stereo, 16-bit
+
+thread_local std::string t_lastError;
+
+const pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kSampleRate, 2};
+
+// ---- The device table ------------------------------------------------------------------------
+
+struct SourceEntry {
+    std::string name;
+    std::string description;
+};
+
+std::mutex g_tableMutex;
+std::vector<SourceEntry> g_table;
+bool g_tableTaken = false;
+
+struct SourceRecord {
+    uint32_t index;
+    bool monitor;
+    SourceEntry entry;
+};
+
+// Asks the server for its sources, ordered as the device numbers go: the default source,
+// then the other sources, then the monitors, each group by the server's index. false with
+// error set when the server cannot be asked.
+bool QuerySources(std::vector<SourceEntry>& table, std::string& error) {
+    PulseConnection connection;
+    if (!connection.Connect(kConnectLimit)) {
+        error = connection.Error();
+        return false;
+    }
+
+    struct Query {
+        PulseConnection* connection;
+        std::string defaultName;
+        std::vector<SourceRecord> sources;
+        int pending = 2;
+        bool failed = false;
+    } query{&connection, {}, {}};
+
+    connection.Lock();
+    // Mainloop thread: the server's answer, with the name of its default source.
+    pa_operation* server = pa_context_get_server_info(
+        connection.Context(),
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (info != nullptr && info->default_source_name != nullptr)
+                q->defaultName = info->default_source_name;
+            --q->pending;
+            q->connection->Signal();
+        },
+        &query);
+    // Mainloop thread: once per source, then once with eol set.
+    pa_operation* sources = pa_context_get_source_info_list(
+        connection.Context(),
+        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (eol != 0) {
+                if (eol < 0)
+                    q->failed = true;
+                --q->pending;
+                q->connection->Signal();
+                return;
+            }
+            q->sources.push_back(
+                {info->index,
+                 info->monitor_of_sink != PA_INVALID_INDEX,
+                 {info->name, info->description != nullptr ? info->description : info->name}});
+        },
+        &query);
+    bool answered = false;
+    if (server == nullptr || sources == nullptr) {
+        connection.TakeServerError();
+    } else {
+        answered = connection.WaitFor([&query] { return query.pending == 0 || query.failed; });
+        if (answered && query.failed) {
+            connection.TakeServerError();
+            answered = false;
+        }
+    }
+    // An unanswered operation keeps a pointer to query: cancel it before query goes.
+    for (pa_operation* operation : {server, sources}) {
+        if (operation == nullptr)
+            continue;
+        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+            pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+    }
+    connection.Unlock();
+    if (!answered) {
+        error = connection.Error();
+        return false;
+    }
+
+    std::sort(query.sources.begin(), query.sources.end(),
+              [](const SourceRecord& a, const SourceRecord& b) { return a.index < b.index; });
+    table.clear();
+    for (int pass = 0; pass < 3; ++pass) {
+        for (const SourceRecord& source : query.sources) {
+            const bool isDefault = source.entry.name == query.defaultName;
+            const bool belongs = pass == 0 ? isDefault : !isDefault && source.monitor == (pass == 2);
+            if (belongs)
+                table.push_back(source.entry);
+        }
+    }
+    return true;
+}
+
+// Replaces the table with the server's sources now; an unreachable server empties it.
+size_t RefreshTable() {
+    std::vector<SourceEntry> table;
+    std::string error;
+    if (!QuerySources(table, error))
+        t_lastError = error;
+    std::lock_guard<std::mutex> lock(g_tableMutex);
+    g_table = std::move(table);
+    g_tableTaken = true;
+    return g_table.size();
+}
+
+// Decodes UTF-8 into wide characters; malformed input becomes U+FFFD rather than being
+// dropped, so a name is never shortened silently.
+std::wstring Widen(const std::string& text) {
+    std::wstring wide;
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        int extra = lead < 0x80           ? 0
+                    : (lead >> 5) == 0x6  ? 1
+                    : (lead >> 4) == 0xE  ? 2
+                    : (lead >> 3) == 0x1E ? 3
+                                          : -1;
+        char32_t code = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
+        bool valid = extra >= 0 && i + extra < text.size();
+        for (int k = 1; valid && k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+        if (valid && (code < kShortest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
+            valid = false;
+        if (valid) {
+            wide.push_back(static_cast<wchar_t>(code));
+            i += extra + 1;
+        } else {
+            wide.push_back(L'\uFFFD');
+            ++i;
+        }
+    }
+    return wide;
+}
+
+// ---- Devices ---------------------------------------------------------------------------------
+
+struct Device {
+    HWAVEIN handle = nullptr;
+    LPWAVEINPROC callback = nullptr;
+    DWORD_PTR instance = 0;
+
+    // Serialises Start, Stop, Reset and Close, so none of them finds the stream half torn down.
+    std::mutex control;
+    PulseConnection connection;
+    pa_stream* stream = nullptr;  // under the mainloop lock
+    bool opened = false;          // under the mainloop lock: the stream ending is now a failure
+
+    // Everything below is guarded by queueMutex, which is never held while calling out.
+    std::mutex queueMutex;
+    std::condition_variable wake;     // the notification thread waits on it
+    std::deque<WAVEHDR*> queued;      // front: the buffer being filled
+    DWORD headFill = 0;               // bytes of queued.front() filled so far
+    std::deque<WAVEHDR*> handedBack;  // full or returned, report not yet begun
+    bool capturing = false;
+    bool reporting = false;  // the notification thread is inside the callback
+    bool closing = false;
+    bool closed = false;
+    uint64_t lostBytes = 0;
+    std::string failure;  // "" while healthy
+    std::thread notifier;
+
+    ~Device() {
+        // The last reference may be dropped by the notification thread itself.
+        if (notifier.joinable())
+            notifier.detach();
+    }
+
+    bool Holds(const WAVEHDR* header) const {
+        return std::find(queued.begin(), queued.end(), header) != queued.end() ||
+               std::find(handedBack.begin(), handedBack.end(), header) != handedBack.end();
+    }
+
+    // queueMutex held. The byte count and WHDR_DONE are set before the header becomes
+    // visible to the notification thread.
+    void HandBackHead() {
+        WAVEHDR* header = queued.front();
+        queued.pop_front();
+        header->dwBytesRecorded = headFill;
+        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        headFill = 0;
+        handedBack.push_back(header);
+        wake.notify_one();
+    }
+
+    // queueMutex held: the partly filled head keeps its bytes, the rest come back empty.
+    void HandBackAll() {
+        while (!queued.empty())
+            HandBackHead();
+    }
+
+    // Capture side, queueMutex not held. data null: a hole in the stream, kept as silence so
+    // the recording keeps its length.
+    void Deliver(const char* data, size_t bytes) {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (!capturing)
+            return;
+        while (bytes > 0) {
+            if (queued.empty()) {
+                lostBytes += bytes;
+                return;
+            }
+            WAVEHDR* head = queued.front();
+            const DWORD capacity = head->dwBufferLength - head->dwBufferLength % kFrameBytes;
+            const size_t take = std::min<size_t>(bytes, capacity - headFill);
+            if (data != nullptr) {
+                std::memcpy(head->lpData + headFill, data, take);
+                data += take;
+            } else {
+                std::memset(head->lpData + headFill, 0, take);
+            }
+            headFill += static_cast<DWORD>(take);
+            bytes -= take;
+            if (headFill == capacity)
+                HandBackHead();
+        }
+    }
+
+    // Capture side: the stream or the connection under it ended without being asked to.
+    void Fail(const std::string& cause) {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (!failure.empty() || closed)
+            return;
+        failure = cause;
+        capturing = false;
+        HandBackAll();
+    }
+
+    // The notification thread's body; self keeps the device alive until it ends.
+    static void Notify(std::shared_ptr<Device> self) {
+        std::unique_lock<std::mutex> lock(self->queueMutex);
+        for (;;) {
+            self->wake.wait(lock, [&] { return !self->handedBack.empty() || self->closing; });
+            if (self->handedBack.empty())
+                return;
+            WAVEHDR* header = self->handedBack.front();
+            self->handedBack.pop_front();
+            self->reporting = true;
+            lock.unlock();
+            self->callback(self->handle, WIM_DATA, self->instance, reinterpret_cast<DWORD_PTR>(header), 0);
+            lock.lock();
+            self->reporting = false;
+        }
+    }
+
+    // Mainloop lock held. Fire and forget: correctness rests on `capturing`, and a stalled
+    // server must not hold up Start or Stop.
+    void Cork(bool cork) {
+        if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY)
+            return;
+        if (pa_operation* operation = pa_stream_cork(stream, cork ? 1 : 0, nullptr, nullptr)) {
+            pa_operation_unref(operation);
+        }
+    }
+
+    // Mainloop lock NOT held. No callback of this device's stream runs after it returns.
+    void Disconnect() {
+        if (stream != nullptr) {
+            connection.Lock();
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_set_read_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+            connection.Unlock();
+        }
+        connection.Close();
+    }
+
+    // Mainloop lock held: why the open stream ended, in the server's words.
+    std::string LossCause() {
+        const std::string words = pa_strerror(pa_context_errno(connection.Context()));
+        return connection.ContextReady() ? "The source went away (" + words + ")"
+                                         : "The sound server went away (" + words + ")";
+    }
+};
+
+// Mainloop thread, lock held: audio is ready to be read.
+void OnReadable(pa_stream* stream, size_t, void* userdata) {
+    auto* device = static_cast<Device*>(userdata);
+    for (;;) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+            return;
+        device->Deliver(static_cast<const char*>(data), bytes);
+        pa_stream_drop(stream);
+    }
+}
+
+// Mainloop thread, lock held: on every change of the stream's state. After the open it can
+// only end: the server went away (the context failed first) or the source did (the stream
+// is killed; DONT_MOVE keeps the server from silently recording another source instead).
+void OnStreamState(pa_stream* stream, void* userdata) {
+    auto* device = static_cast<Device*>(userdata);
+    device->connection.Signal();
+    if (device->opened && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+        device->Fail(device->LossCause());
+}
+
+std::mutex g_devicesMutex;
+// Never destroyed: a notification thread may still look a handle up while the process exits.
+auto& g_devices = *new std::map<HWAVEIN, std::shared_ptr<Device>>;
+uintptr_t g_lastHandle = 0;
+
+std::shared_ptr<Device> Find(HWAVEIN hwi) {
+    std::lock_guard<std::mutex> lock(g_devicesMutex);
+    const auto found = g_devices.find(hwi);
+    return found == g_devices.end() ? nullptr : found->second;
+}
+
+// queueMutex held. An operation on a device that failed reports why.
+MMRESULT Refuse(const Device& device) {
+    t_lastError = device.failure;
+    return MMSYSERR_NODRIVER;
+}
+
+bool FormatIsSupported(const WAVEFORMATEX& format) {
+    return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels == 2 &&
+           format.nSamplesPerSec == kSampleRate && format.wBitsPerSample == 16 &&
+           format.nBlockAlign == kFrameBytes && format.nAvgBytesPerSec == kSampleRate * kFrameBytes;
+}
+
+// Opens the record stream on device's connection: name empty for the server's default source.
+MMRESULT OpenStream(Device& device, const std::string& name) {
+    if (!device.connection.Connect(kConnectLimit)) {
+        t_lastError = device.connection.Error();
+        return MMSYSERR_NODRIVER;
+    }
+    PulseConnection& connection = device.connection;
+    connection.Lock();
+    device.stream = pa_stream_new(connection.Context(), "Recording", &kSpec, nullptr);
+    if (device.stream == nullptr) {
+        connection.TakeServerError();
+        connection.Unlock();
+        t_lastError = connection.Error();
+        return MMSYSERR_NOMEM;
+    }
+    pa_stream_set_state_callback(device.stream, &OnStreamState, &device);
+    pa_stream_set_read_callback(device.stream, &OnReadable, &device);
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.tlength = static_cast<uint32_t>(-1);
+    attributes.prebuf = static_cast<uint32_t>(-1);
+    attributes.minreq = static_cast<uint32_t>(-1);
+    attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragment, &kSpec));
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                                      PA_STREAM_DONT_MOVE);
+    bool ready = false;
+    if (pa_stream_connect_record(device.stream, name.empty() ? nullptr : name.c_str(), &attributes, flags) <
+        0) {
+        connection.TakeServerError();
+    } else {
+        ready = connection.WaitFor([&device] {
+            const pa_stream_state_t state = pa_stream_get_state(device.stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        });
+        ready = ready && pa_stream_get_state(device.stream) == PA_STREAM_READY;
+        if (!ready && connection.ContextReady()) {
+            if (pa_context_errno(connection.Context()) == PA_ERR_NOENTITY) {
+                connection.SetError("No such source");
+            } else if (connection.Error().empty()) {
+                connection.TakeServerError();
+            }
+        }
+    }
+    connection.Unlock();
+    if (!ready) {
+        t_lastError = connection.Error();
+        device.Disconnect();
+        return MMSYSERR_NODRIVER;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+bool ValidHeader(const WAVEHDR* header, UINT size) {
+    return header != nullptr && size == sizeof(WAVEHDR);
+}
+
+// Device::control held: `closed` changes only under it, so the answer stays true until the
+// caller lets go, and the connection may be used.
+bool IsClosed(Device& device) {
+    std::lock_guard<std::mutex> lock(device.queueMutex);
+    return device.closed;
+}
+
+}  // namespace
+
+UINT waveInGetNumDevs() {
+    t_lastError.clear();
+    return static_cast<UINT>(RefreshTable());
+}
+
+MMRESULT waveInGetDevCapsW(UINT_PTR uDeviceID, WAVEINCAPSW* pwic, UINT cbwic) {
+    if (pwic == nullptr || cbwic != sizeof(WAVEINCAPSW))
+        return MMSYSERR_INVALPARAM;
+    std::string description;
+    {
+        std::lock_guard<std::mutex> lock(g_tableMutex);
+        if (uDeviceID >= g_table.size())
+            return MMSYSERR_BADDEVICEID;
+        description = g_table[uDeviceID].description;
+    }
+    std::memset(pwic, 0, sizeof(*pwic));
+    const std::wstring name = Widen(description);
+    const size_t length = std::min<size_t>(name.size(), MAXPNAMELEN - 1);
+    std::copy_n(name.begin(), length, pwic->szPname);
+    pwic->dwFormats = kWaveFormat4S16;
+    pwic->wChannels = 2;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
+                    DWORD_PTR dwInstance, DWORD fdwOpen) {
+    t_lastError.clear();
+    if (phwi == nullptr || pwfx == nullptr)
+        return MMSYSERR_INVALPARAM;
+    *phwi = nullptr;
+    if (fdwOpen != CALLBACK_FUNCTION)
+        return MMSYSERR_INVALFLAG;
+    if (dwCallback == 0)
+        return MMSYSERR_INVALPARAM;
+    if (!FormatIsSupported(*pwfx)) {
+        t_lastError = "Only 16-bit stereo PCM at 44100 Hz can be captured";
+        return WAVERR_BADFORMAT;
+    }
+
+    std::string source;
+    if (uDeviceID != WAVE_MAPPER) {
+        bool taken;
+        {
+            std::lock_guard<std::mutex> lock(g_tableMutex);
+            taken = g_tableTaken;
+        }
+        if (!taken && RefreshTable() == 0 && !t_lastError.empty())
+            return MMSYSERR_NODRIVER;
+        std::lock_guard<std::mutex> lock(g_tableMutex);
+        if (uDeviceID >= g_table.size()) {
+            t_lastError = "No such input device";
+            return MMSYSERR_BADDEVICEID;
+        }
+        source = g_table[uDeviceID].name;
+    }
+
+    auto device = std::make_shared<Device>();
+    device->callback = reinterpret_cast<LPWAVEINPROC>(dwCallback);
+    device->instance = dwInstance;
+    const MMRESULT opened = OpenStream(*device, source);
+    if (opened != MMSYSERR_NOERROR)
+        return opened;
+
+    // From here on the stream ending is the device failing; it may already have ended.
+    device->connection.Lock();
+    device->opened = true;
+    if (pa_stream_get_state(device->stream) != PA_STREAM_READY)
+        device->Fail(device->LossCause());
+    device->connection.Unlock();
+    {
+        std::lock_guard<std::mutex> registry(g_devicesMutex);
+        // The handle is an id, never an address, so a stale handle cannot name a new device.
+        device->handle = reinterpret_cast<HWAVEIN>(++g_lastHandle);
+    }
+    try {
+        device->notifier = std::thread(&Device::Notify, device);
+    } catch (const std::system_error& error) {
+        device->Disconnect();
+        t_lastError = error.what();
+        return MMSYSERR_NOMEM;
+    }
+    {
+        std::lock_guard<std::mutex> registry(g_devicesMutex);
+        g_devices.emplace(device->handle, device);
+    }
+    *phwi = device->handle;
+    device->callback(device->handle, WIM_OPEN, device->instance, 0, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
+    t_lastError.clear();
+    const auto device = Find(hwi);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (!ValidHeader(pwh, cbwh) || pwh->lpData == nullptr || pwh->dwBufferLength < kFrameBytes) {
+        return MMSYSERR_INVALPARAM;
+    }
+    std::lock_guard<std::mutex> lock(device->queueMutex);
+    if (device->Holds(pwh))
+        return WAVERR_STILLPLAYING;
+    pwh->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
+    t_lastError.clear();
+    const auto device = Find(hwi);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (!ValidHeader(pwh, cbwh))
+        return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> lock(device->queueMutex);
+    if (device->Holds(pwh))
+        return WAVERR_STILLPLAYING;
+    pwh->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
+    t_lastError.clear();
+    const auto device = Find(hwi);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (!ValidHeader(pwh, cbwh) || pwh->lpData == nullptr || pwh->dwBufferLength < kFrameBytes) {
+        return MMSYSERR_INVALPARAM;
+    }
+    std::lock_guard<std::mutex> lock(device->queueMutex);
+    if (device->closed)
+        return MMSYSERR_INVALHANDLE;
+    if ((pwh->dwFlags & WHDR_PREPARED) == 0)
+        return WAVERR_UNPREPARED;
+    if (device->Holds(pwh))
+        return WAVERR_STILLPLAYING;
+    if (!device->failure.empty())
+        return Refuse(*device);
+    pwh->dwBytesRecorded = 0;
+    pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    device->queued.push_back(pwh);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInStart(HWAVEIN hwi) {
+    t_lastError.clear();
+    const auto device = Find(hwi);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    std::lock_guard<std::mutex> control(device->control);
+    if (IsClosed(*device))
+        return MMSYSERR_INVALHANDLE;
+    device->connection.Lock();
+    MMRESULT result = MMSYSERR_NOERROR;
+    {
+        std::lock_guard<std::mutex> lock(device->queueMutex);
+        if (!device->failure.empty()) {
+            result = Refuse(*device);
+        } else {
+            device->capturing = true;
+        }
+    }
+    if (result == MMSYSERR_NOERROR)
+        device->Cork(false);
+    device->connection.Unlock();
+    return result;
+}
+
+namespace {
+// Stop and Reset: the capture side is held off (mainloop lock) while the buffers change hands.
+MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
+    t_lastError.clear();
+    const auto device = Find(hwi);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    std::lock_guard<std::mutex> control(device->control);
+    if (IsClosed(*device))
+        return MMSYSERR_INVALHANDLE;
+    device->connection.Lock();
+    {
+        std::lock_guard<std::mutex> lock(device->queueMutex);
+        device->capturing = false;
+        if (everyBuffer) {
+            device->HandBackAll();
+        } else if (device->headFill > 0) {
+            device->HandBackHead();
+        }
+    }
+    device->Cork(true);
+    device->connection.Unlock();
+    return MMSYSERR_NOERROR;
+}
+}  // namespace
+
+MMRESULT waveInStop(HWAVEIN hwi) {
+    return Halt(hwi, false);
+}
+
+MMRESULT waveInReset(HWAVEIN hwi) {
+    return Halt(hwi, true);
+}
+
+MMRESULT waveInClose(HWAVEIN hwi) {
+    t_lastError.clear();
+    const auto device = Find(hwi);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    std::unique_lock<std::mutex> control(device->control);
+    bool idle;
+    {
+        std::lock_guard<std::mutex> lock(device->queueMutex);
+        if (device->closed)
+            return MMSYSERR_INVALHANDLE;
+        if (!device->queued.empty() || !device->handedBack.empty())
+            return WAVERR_STILLPLAYING;
+        device->closed = true;
+        device->capturing = false;
+    }
+    {
+        std::lock_guard<std::mutex> registry(g_devicesMutex);
+        g_devices.erase(hwi);
+    }
+    device->Disconnect();
+    {
+        std::lock_guard<std::mutex> lock(device->queueMutex);
+        device->closing = true;
+        idle = !device->reporting;
+        device->wake.notify_one();
+    }
+    // An idle notification thread ends at once, so joining it waits for nothing the caller
+    // may hold. One still inside a report (its handler's last steps) is left to end by
+    // itself: waiting for it is what the caller's lock forbids.
+    if (idle) {
+        device->notifier.join();
+    } else {
+        device->notifier.detach();
+    }
+    control.unlock();
+    device->callback(hwi, WIM_CLOSE, device->instance, 0, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInGetErrorTextW(MMRESULT mmrError, WCHAR* pszText, UINT cchText) {
+    if (pszText == nullptr || cchText == 0)
+        return MMSYSERR_INVALPARAM;
+    const wchar_t* text = nullptr;
+    switch (mmrError) {
+        case MMSYSERR_NOERROR:
+            text = L"No error.";
+            break;
+        case MMSYSERR_ERROR:
+            text = L"Unspecified error.";
+            break;
+        case MMSYSERR_BADDEVICEID:
+            text = L"There is no input device with this number.";
+            break;
+        case MMSYSERR_NOTENABLED:
+            text = L"The input device is not enabled.";
+            break;
+        case MMSYSERR_ALLOCATED:
+            text = L"The input device is already in use.";
+            break;
+        case MMSYSERR_INVALHANDLE:
+            text = L"The device handle is invalid.";
+            break;
+        case MMSYSERR_NODRIVER:
+            text = L"The sound server or the input device is not available.";
+            break;
+        case MMSYSERR_NOMEM:
+            text = L"Not enough memory.";
+            break;
+        case MMSYSERR_INVALFLAG:
+            text = L"An invalid flag was given.";
+            break;
+        case MMSYSERR_INVALPARAM:
+            text = L"An invalid parameter was given.";
+            break;
+        case WAVERR_BADFORMAT:
+            text = L"The audio format is not supported.";
+            break;
+        case WAVERR_STILLPLAYING:
+            text = L"The device still holds buffers.";
+            break;
+        case WAVERR_UNPREPARED:
+            text = L"The buffer header is not prepared.";
+            break;
+        default:
+            break;
+    }
+    if (text == nullptr) {
+        pszText[0] = L'\0';
+        return MMSYSERR_BADERRNUM;
+    }
+    const size_t length = std::min<size_t>(std::wcslen(text), cchText - 1);
+    std::copy_n(text, length, pszText);
+    pszText[length] = L'\0';
+    return MMSYSERR_NOERROR;
+}
+
+const char* waveInLastServerError() {
+    return t_lastError.c_str();
+}
+
+uint64_t waveInGetLostFrames(HWAVEIN hwi) {
+    const auto device = Find(hwi);
+    if (!device)
+        return 0;
+    std::lock_guard<std::mutex> lock(device->queueMutex);
+    return device->lostBytes / kFrameBytes;
+}
+
+MMRESULT waveInGetDeviceError(HWAVEIN hwi, char* text, size_t size) {
+    const auto device = Find(hwi);
+    std::string cause;
+    MMRESULT result = MMSYSERR_INVALHANDLE;
+    if (device) {
+        std::lock_guard<std::mutex> lock(device->queueMutex);
+        cause = device->failure;
+        result = cause.empty() ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+    }
+    if (text != nullptr && size > 0)
+        std::snprintf(text, size, "%s", cause.c_str());
+    return result;
+}

@@ -1,0 +1,72 @@
+// A private PulseAudio daemon for one test: its own runtime folder and socket, the modules
+// the test names and nothing else, reachable through PULSE_SERVER in this process. It never
+// touches the environment's or the user's own server, and never autospawns one.
+//
+//   PrivatePulseServer server({"module-sine-source source_name=a frequency=440 rate=44100"}, "a");
+//   ASSERT_TRUE(server.Start()) << server.Error();
+//
+// Threads: create, start and destroy it on the test's main thread. The daemon is told to end
+// when the thread that started it ends, so a crashed test leaves no daemon behind.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class PrivatePulseServer {
+public:
+    // modules: one module line each, "name arguments...", loaded in this order after the
+    // native protocol. defaultSource: made the server's default source when not empty.
+    explicit PrivatePulseServer(std::vector<std::string> modules, std::string defaultSource = "");
+    // Stops the daemon, puts PULSE_SERVER back as it was and removes the runtime folder.
+    ~PrivatePulseServer();
+    PrivatePulseServer(const PrivatePulseServer&) = delete;
+    PrivatePulseServer& operator=(const PrivatePulseServer&) = delete;
+
+    // Starts the daemon (again, after Stop or Kill: same socket, same modules), waits until it
+    // answers, then sets PULSE_SERVER to it. false with Error() saying why, with its log.
+    bool Start();
+    // SIGTERM, then waits for the daemon to end (SIGKILL after 5 s).
+    void Stop();
+    // SIGKILL and wait: the server vanishes the way a crashed one does.
+    void Kill();
+    bool Running() const { return pid_ > 0; }
+
+    // Runs pactl against this server with args; returns its exit status and, when output is
+    // given, what it printed on stdout.
+    int Pactl(const std::vector<std::string>& args, std::string* output = nullptr) const;
+    // Loads a module at run time; its index, or -1.
+    int LoadModule(const std::string& name, const std::string& arguments);
+    bool UnloadModule(int index);
+
+    // Adds a source "<name>.monitor" described "Monitor of <description>" that carries a sine
+    // of hz in real time, from the moment it exists, in small fragments. Returns the index of
+    // the module whose unloading removes the source, or -1.
+    //
+    // Why not module-sine-source: it has a fixed latency of 2 s, so it hands out audio in 2 s
+    // blocks, up to 2 s ahead of the clock, and every stream that starts gets a 2 s burst.
+    // Anything timed against the wall clock (buffers a second apart, frames lost in 1.5 s, a
+    // 3 s recording) needs this source instead. It is a null sink playing module-sine, kept
+    // at a small latency by a loopback into a shared sink described "Keeper" (whose monitor
+    // is one more source), and suspended while those attach, so that it never renders a 2 s
+    // block ahead. Run-time modules are not restored by a restart.
+    int AddTone(const std::string& name, int hz, const std::string& description);
+
+    // "unix:<socket path>", the value PULSE_SERVER gets.
+    const std::string& Address() const { return address_; }
+    const std::string& Error() const { return error_; }
+
+private:
+    std::string ReadLog() const;
+
+    std::vector<std::string> modules_;
+    std::string defaultSource_;
+    std::string folder_;
+    std::string address_;
+    std::string error_;
+    bool hadPulseServer_ = false;
+    std::string savedPulseServer_;
+    pid_t pid_ = 0;
+    bool keeperLoaded_ = false;
+};
