@@ -1,0 +1,174 @@
+#include "capture.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "encoder.h"
+#include "failure.h"
+#include "session.h"
+
+std::mutex g_hCaptureMutex;
+HWAVEIN g_hWaveIn = nullptr;
+WAVEFORMATEX g_WaveFormat = {};
+WAVEHDR g_WaveHeaders[kCaptureBufferCount] = {};
+unsigned char* g_pEncodedBuffer = nullptr;
+DWORD g_dwEncodedBytes = 0;
+std::atomic<DWORD> g_dwBuffersOut{0};
+
+namespace {
+// Set by CloseCapture (and by a failure) before it asks for the buffers back: from then on no
+// handler queues a buffer again, so the device's hold on them can only shrink. The recording
+// flag alone cannot say this: a session that fails ends while the flag is still set.
+std::atomic<bool> g_bDraining{false};
+
+// How long CloseCapture waits for the device to give back its buffers. The device hands
+// them back at once on reset; only a broken device takes longer.
+constexpr auto kBufferReturnLimit = std::chrono::seconds(5);
+
+std::string DeviceName(UINT deviceNumber) {
+    if (deviceNumber == WAVE_MAPPER)
+        return "the default input device";
+    WAVEINCAPSW caps = {};
+    if (waveInGetDevCapsW(deviceNumber, &caps, sizeof(caps)) != MMSYSERR_NOERROR) {
+        return "input device " + std::to_string(deviceNumber);
+    }
+    return "\"" + ToUtf8(caps.szPname) + "\"";
+}
+}  // namespace
+
+std::string CaptureErrorText(MMRESULT code) {
+    const char* server = waveInLastServerError();
+    if (server != nullptr && server[0] != '\0')
+        return server;
+    WCHAR text[256] = {};
+    waveInGetErrorTextW(code, text, 256);
+    return ToUtf8(text);
+}
+
+int OpenCapture(UINT deviceNumber) {
+    g_WaveFormat.nSamplesPerSec = 44100;
+    g_WaveFormat.wBitsPerSample = 16;
+    g_WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
+    g_WaveFormat.nChannels = 2;
+    g_WaveFormat.nBlockAlign = g_WaveFormat.nChannels * (g_WaveFormat.wBitsPerSample / 8);
+    g_WaveFormat.nAvgBytesPerSec = g_WaveFormat.nBlockAlign * g_WaveFormat.nSamplesPerSec;
+    g_WaveFormat.cbSize = 0;
+
+    g_bDraining = false;
+    g_dwBuffersOut = 0;
+    const MMRESULT opened = waveInOpen(&g_hWaveIn, deviceNumber, &g_WaveFormat,
+                                       reinterpret_cast<DWORD_PTR>(&WaveInProc), 0, CALLBACK_FUNCTION);
+    if (opened != MMSYSERR_NOERROR) {
+        g_hWaveIn = nullptr;  // nothing allocated yet, nothing to close
+        RecordFailure("Cannot open " + DeviceName(deviceNumber) + ": " + CaptureErrorText(opened));
+        return 0;
+    }
+
+    for (WAVEHDR& header : g_WaveHeaders) {
+        header.lpData = new (std::nothrow) char[g_WaveFormat.nAvgBytesPerSec];
+        if (header.lpData == nullptr) {
+            RecordFailure("Not enough memory for the capture buffers.");
+            break;
+        }
+        header.dwBufferLength = g_WaveFormat.nAvgBytesPerSec;
+        MMRESULT result = waveInPrepareHeader(g_hWaveIn, &header, sizeof(WAVEHDR));
+        if (result == MMSYSERR_NOERROR) {
+            // Counted before it is queued: once queued it may come back at any time.
+            ++g_dwBuffersOut;
+            result = waveInAddBuffer(g_hWaveIn, &header, sizeof(WAVEHDR));
+            if (result != MMSYSERR_NOERROR)
+                --g_dwBuffersOut;
+        }
+        if (result != MMSYSERR_NOERROR) {
+            RecordFailure("Cannot queue a capture buffer on " + DeviceName(deviceNumber) + ": " +
+                          CaptureErrorText(result));
+            break;
+        }
+    }
+    if (g_bSessionFailed) {
+        CloseCapture();  // releases what was allocated and closes the device
+        return 0;
+    }
+    return 1;
+}
+
+void CloseCapture() {
+    {
+        std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+        if (g_hWaveIn == nullptr)
+            return;
+        g_bDraining = true;
+        // The stop hands back the buffer being filled, with what it holds; the reset hands
+        // back every queued one. Their reports are handled as usual, so audio captured before
+        // the stop reaches the file.
+        waveInStop(g_hWaveIn);
+        waveInReset(g_hWaveIn);
+    }
+
+    // The reports need the lock to be handled: wait for them without it.
+    const auto deadline = std::chrono::steady_clock::now() + kBufferReturnLimit;
+    while (g_dwBuffersOut.load() != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+    if (g_dwBuffersOut.load() != 0) {
+        // Freeing memory the device may still write into would corrupt the heap: keep the
+        // buffers (a small leak) and leave the device to the process's end.
+        RecordFailure("The input device did not give back its buffers; it was left open.");
+        g_hWaveIn = nullptr;
+        std::memset(g_WaveHeaders, 0, sizeof(g_WaveHeaders));
+        return;
+    }
+    for (WAVEHDR& header : g_WaveHeaders) {
+        if (header.lpData != nullptr) {
+            waveInUnprepareHeader(g_hWaveIn, &header, sizeof(WAVEHDR));
+            delete[] header.lpData;
+        }
+    }
+    std::memset(g_WaveHeaders, 0, sizeof(g_WaveHeaders));
+    waveInClose(g_hWaveIn);
+    g_hWaveIn = nullptr;
+}
+
+void CALLBACK WaveInProc(HWAVEIN, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
+    if (uMsg == WIM_DATA)
+        OnBufferFilled(reinterpret_cast<WAVEHDR*>(dwParam1));
+}
+
+void OnBufferFilled(WAVEHDR* header) {
+    std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+    const bool done = (header->dwFlags & WHDR_DONE) != 0;
+
+    // Whatever the buffer holds is written, also after the Stop press: it was captured
+    // before the device was stopped. A buffer without WHDR_DONE holds nothing reliable.
+    if (done && header->dwBytesRecorded > 0 && !g_bSessionFailed) {
+        g_pEncodedBuffer = new (std::nothrow) unsigned char[kEncodedBlockBytes];
+        if (g_pEncodedBuffer == nullptr) {
+            RecordFailure("Not enough memory to encode the recording.");
+        } else {
+            const BE_ERR encoded =
+                EncodeChunk(reinterpret_cast<const short*>(header->lpData), header->dwBytesRecorded / 2,
+                            g_pEncodedBuffer, &g_dwEncodedBytes);
+            AppendToOutput(g_pEncodedBuffer, g_dwEncodedBytes);
+            if (encoded != BE_ERR_SUCCESSFUL) {
+                RecordFailure("The MP3 encoder failed on a buffer (error " + std::to_string(encoded) + ").");
+            }
+            delete[] g_pEncodedBuffer;
+            g_pEncodedBuffer = nullptr;
+        }
+    }
+
+    bool queued = false;
+    if (done && g_bRecording.load() != 0 && !g_bDraining && !g_bSessionFailed) {
+        const MMRESULT result = waveInAddBuffer(g_hWaveIn, header, sizeof(WAVEHDR));
+        queued = result == MMSYSERR_NOERROR;
+        if (!queued)
+            RecordFailure("The input device stopped taking buffers: " + CaptureErrorText(result));
+    }
+    if (!queued)
+        --g_dwBuffersOut;
+}

@@ -1,0 +1,54 @@
+// Audio capture: three one-second buffers of 16-bit stereo PCM at 44100 Hz rotating through
+// the input device. Each filled buffer is encoded and appended to the output on the device's
+// notification thread, in fill order, and queued again.
+//
+// Owners, per thread:
+//   - g_WaveHeaders and their lpData blocks: the worker between OpenCapture and waveInStart
+//     and again inside CloseCapture after every buffer is back; the device while a header is
+//     queued; the notification thread while it handles a report.
+//   - g_pEncodedBuffer, g_dwEncodedBytes: the notification thread, under g_hCaptureMutex.
+//   - g_hWaveIn: written by the worker (OpenCapture, CloseCapture), read under the mutex.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "wavein.h"
+
+constexpr DWORD kCaptureBufferCount = 3;
+constexpr DWORD kEncodedBlockBytes = 705600;  // four capture buffers' worth
+
+// The engine's one lock: held across the whole handling of a buffer and across the parts of
+// the teardown that touch buffers or the device.
+extern std::mutex g_hCaptureMutex;
+extern HWAVEIN g_hWaveIn;
+extern WAVEFORMATEX g_WaveFormat;
+extern WAVEHDR g_WaveHeaders[kCaptureBufferCount];
+extern unsigned char* g_pEncodedBuffer;
+extern DWORD g_dwEncodedBytes;
+
+// Buffers handed to the device and not yet handled after coming back. CloseCapture waits for
+// it to reach 0 before it releases anything.
+extern std::atomic<DWORD> g_dwBuffersOut;
+
+// Opens device deviceNumber (WAVE_MAPPER: the default source) for 44100 Hz 16-bit stereo and
+// queues three one-second buffers, not yet capturing. 1 on success; else 0 with the cause
+// recorded as the session's failure, no buffer left allocated and g_hWaveIn null.
+int OpenCapture(UINT deviceNumber);
+
+// Stops the device, gets every buffer back (handling those that hold audio, so nothing
+// captured before the stop is lost), then unprepares and frees them, zeroes the table and
+// closes the device. Only what is open is closed; callable any number of times.
+void CloseCapture();
+
+// The device's or the server's words for a failed device operation.
+std::string CaptureErrorText(MMRESULT code);
+
+// The device callback: WIM_DATA goes to OnBufferFilled; anything else is ignored.
+void CALLBACK WaveInProc(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                         DWORD_PTR dwParam2);
+
+// Handles one buffer the device reported: encodes and appends what it holds, and queues it
+// again while the session records. Runs on the notification thread.
+void OnBufferFilled(WAVEHDR* header);

@@ -1,0 +1,166 @@
+#include "encoder.h"
+
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "failure.h"
+
+const char* g_pszEncoderLibrary = "lame_enc.so";
+
+int g_bEncoderLoaded = 0;
+EncoderApi g_EncoderApi = {};
+BE_CONFIG g_EncoderConfig = {};
+DWORD g_dwEncoderSamples = 0;
+DWORD g_dwEncoderBufferSize = 0;
+HBE_STREAM g_hbeStream = 0;
+FILE* g_pOutputFile = nullptr;
+
+namespace {
+// Whether g_hbeStream is an open stream. Handle values are the module's business (0 may be
+// valid), so openness is kept apart from the handle.
+bool g_bStreamOpen = false;
+// Set by a failed write: nothing more is appended, so the file ends with the last whole
+// chunk rather than a tail that no longer follows on from it.
+bool g_bOutputFailed = false;
+std::string g_outputPathUtf8;  // for messages about the open output file
+
+template <typename Fn>
+Fn Resolve(void* module, const char* name) {
+    return reinterpret_cast<Fn>(dlsym(module, name));
+}
+}  // namespace
+
+int LoadEncoder() {
+    if (g_bEncoderLoaded == 1)
+        return 1;
+
+    void* module = dlopen(g_pszEncoderLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        const char* why = dlerror();
+        RecordFailure(std::string("The MP3 encoder could not be loaded: ") +
+                      (why ? why : g_pszEncoderLibrary));
+        return 0;
+    }
+
+    // Every name is looked up whatever the outcome of the ones before, so the message can
+    // name all that are missing.
+    g_EncoderApi.beInitStream = Resolve<BEINITSTREAM>(module, TEXT_BEINITSTREAM);
+    g_EncoderApi.beEncodeChunk = Resolve<BEENCODECHUNK>(module, TEXT_BEENCODECHUNK);
+    g_EncoderApi.beDeinitStream = Resolve<BEDEINITSTREAM>(module, TEXT_BEDEINITSTREAM);
+    g_EncoderApi.beCloseStream = Resolve<BECLOSESTREAM>(module, TEXT_BECLOSESTREAM);
+    g_EncoderApi.beVersion = Resolve<BEVERSION>(module, TEXT_BEVERSION);
+    g_EncoderApi.beWriteVBRHeader = Resolve<BEWRITEVBRHEADER>(module, TEXT_BEWRITEVBRHEADER);
+
+    std::string missing;
+    const std::pair<const void*, const char*> entries[] = {
+        {reinterpret_cast<const void*>(g_EncoderApi.beInitStream), TEXT_BEINITSTREAM},
+        {reinterpret_cast<const void*>(g_EncoderApi.beEncodeChunk), TEXT_BEENCODECHUNK},
+        {reinterpret_cast<const void*>(g_EncoderApi.beDeinitStream), TEXT_BEDEINITSTREAM},
+        {reinterpret_cast<const void*>(g_EncoderApi.beCloseStream), TEXT_BECLOSESTREAM},
+        {reinterpret_cast<const void*>(g_EncoderApi.beVersion), TEXT_BEVERSION},
+        {reinterpret_cast<const void*>(g_EncoderApi.beWriteVBRHeader), TEXT_BEWRITEVBRHEADER},
+    };
+    for (const auto& [address, name] : entries) {
+        if (address == nullptr)
+            missing += std::string(missing.empty() ? "" : ", ") + name;
+    }
+    if (missing.empty()) {
+        // The module stays loaded for the rest of the process; its handle is not needed again.
+        g_bEncoderLoaded = 1;
+        return 1;
+    }
+
+    // Released, and nothing of it kept: the next session loads it afresh.
+    g_EncoderApi = {};
+    dlclose(module);
+    RecordFailure(std::string("The MP3 encoder ") + g_pszEncoderLibrary + " lacks " + missing + ".");
+    return 0;
+}
+
+int OpenEncoder(DWORD bitrate, DWORD sampleRate, DWORD reSampleRate, const std::wstring& path) {
+    if (LoadEncoder() == 0)
+        return 0;  // before the file: an existing recording stays untouched
+
+    g_outputPathUtf8 = ToUtf8(path);
+    g_bOutputFailed = false;
+    int result = 1;
+    g_pOutputFile = std::fopen(g_outputPathUtf8.c_str(), "wb");
+    if (g_pOutputFile == nullptr) {
+        RecordFailure("Cannot create \"" + g_outputPathUtf8 + "\": " + std::strerror(errno));
+        result = 0;
+    }
+
+    g_dwEncoderSamples = 0;
+    g_dwEncoderBufferSize = 0;
+    g_hbeStream = 0;
+
+    std::memset(&g_EncoderConfig, 0, sizeof(g_EncoderConfig));
+    g_EncoderConfig.dwConfig = BE_CONFIG_LAME;
+    BE_LHV1& lhv1 = g_EncoderConfig.format.lhv1;
+    lhv1.dwStructVersion = CURRENT_STRUCT_VERSION;
+    lhv1.dwStructSize = sizeof(BE_CONFIG);
+    lhv1.dwSampleRate = sampleRate;
+    lhv1.dwReSampleRate = reSampleRate;
+    lhv1.nMode = BE_MP3_MODE_JSTEREO;
+    lhv1.dwBitrate = bitrate;
+    lhv1.nPreset = LQP_CBR;
+    lhv1.dwMpegVersion = bitrate > 32u ? MPEG1 : MPEG2;
+    lhv1.bPrivate = 1;
+    lhv1.bCopyright = 1;
+    lhv1.bOriginal = 1;
+    lhv1.bNoRes = 1;
+
+    const BE_ERR err = g_EncoderApi.beInitStream(&g_EncoderConfig, &g_dwEncoderSamples,
+                                                 &g_dwEncoderBufferSize, &g_hbeStream);
+    g_bStreamOpen = err == BE_ERR_SUCCESSFUL;
+    if (!g_bStreamOpen) {
+        RecordFailure("The MP3 encoder refused " + std::to_string(bitrate) + " kbps at " +
+                      std::to_string(sampleRate) + " Hz (error " + std::to_string(err) + ").");
+        result = 0;
+    }
+    return result;
+}
+
+BE_ERR EncodeChunk(const short* pcm, DWORD nSamples, unsigned char* out, DWORD* outBytes) {
+    if (!g_bStreamOpen) {
+        *outBytes = 0;
+        return BE_ERR_INVALID_HANDLE;
+    }
+    return g_EncoderApi.beEncodeChunk(g_hbeStream, nSamples, pcm, out, outBytes);
+}
+
+int AppendToOutput(const unsigned char* bytes, DWORD count) {
+    if (g_pOutputFile == nullptr || count == 0)
+        return 1;
+    if (g_bOutputFailed)
+        return 0;
+    // fflush after every chunk: the bytes reach the operating system at once, so a killed
+    // process leaves a playable file, and a full disk shows up on the chunk that hit it.
+    if (std::fwrite(bytes, count, 1, g_pOutputFile) == 1 && std::fflush(g_pOutputFile) == 0)
+        return 1;
+    g_bOutputFailed = true;
+    RecordFailure("Writing \"" + g_outputPathUtf8 + "\" failed: " + std::strerror(errno));
+    return 0;
+}
+
+void CloseEncoder() {
+    if (g_bStreamOpen) {
+        // The flush holds the last frames the encoder kept back (up to about a second at
+        // low rates); without it they would be lost.
+        unsigned char tail[7200 * 2];
+        DWORD tailBytes = 0;
+        if (g_EncoderApi.beDeinitStream(g_hbeStream, tail, &tailBytes) == BE_ERR_SUCCESSFUL) {
+            AppendToOutput(tail, tailBytes);
+        }
+        g_EncoderApi.beCloseStream(g_hbeStream);
+        g_bStreamOpen = false;
+    }
+    if (g_pOutputFile != nullptr) {
+        if (std::fclose(g_pOutputFile) != 0) {
+            RecordFailure("Closing \"" + g_outputPathUtf8 + "\" failed: " + std::strerror(errno));
+        }
+        g_pOutputFile = nullptr;
+    }
+}

@@ -1,0 +1,123 @@
+#include "session.h"
+
+#include <chrono>
+#include <cwchar>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "capture.h"
+#include "encoder.h"
+#include "failure.h"
+
+std::atomic<int32_t> g_bRecording{0};
+std::atomic<RecordThread*> g_hRecordThread{nullptr};
+
+const wchar_t kStartCaption[] = L"Start Recording";
+const wchar_t kStopCaption[] = L"Stop Recording";
+
+// The worker's handle and what it records. The worker deletes it as its last act but one.
+struct RecordThread {
+    explicit RecordThread(SessionSettings s) : settings(std::move(s)) {}
+    SessionSettings settings;
+    std::thread thread;
+    // The worker must not release its handle before the start path has stored it in
+    // g_hRecordThread: a session that fails at once would otherwise clear the variable
+    // first and the start path would then store a dangling handle that no one clears.
+    std::atomic<bool> stored{false};
+};
+
+namespace {
+constexpr auto kPollInterval = std::chrono::milliseconds(100);
+constexpr size_t kCaptionChars = 99;  // the caption is read into a buffer of 100 characters
+
+SessionFailureHandler g_failureHandler;
+
+void TellFailure() {
+    std::string cause = TakeFailure();
+    if (!cause.empty() && g_failureHandler)
+        g_failureHandler(cause);
+}
+
+bool StartWorker(const SessionSettings& settings) {
+    auto* worker = new (std::nothrow) RecordThread(settings);
+    if (worker == nullptr) {
+        RecordFailure("Cannot start recording: not enough memory.");
+        return false;
+    }
+    try {
+        worker->thread = std::thread(RecordThreadProc, worker);
+    } catch (const std::system_error& e) {
+        delete worker;
+        RecordFailure(std::string("Cannot start the recording thread: ") + e.what());
+        return false;
+    }
+    g_hRecordThread.store(worker);
+    worker->stored.store(true);
+    worker->stored.notify_one();
+    return true;
+}
+}  // namespace
+
+void SetSessionFailureHandler(SessionFailureHandler handler) {
+    g_failureHandler = std::move(handler);
+}
+
+DWORD ParseBitRate(const std::wstring& text) {
+    int bitrate = 128;
+    std::swscanf(text.c_str(), L"%d Kbps", &bitrate);
+    return static_cast<DWORD>(bitrate);
+}
+
+bool ToggleRecording(RecordButton& button) {
+    const std::wstring caption = button.GetCaption().substr(0, kCaptionChars);
+    if (caption == kStartCaption) {
+        const SessionSettings settings = button.ReadSettings();
+        g_bRecording = 1;
+        button.SetCaption(kStopCaption);
+        if (!StartWorker(settings)) {
+            TellFailure();
+            return false;
+        }
+        return true;
+    }
+
+    g_bRecording = 0;
+    while (g_hRecordThread.load() != nullptr) {
+        button.ServeWhileStopping();
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    button.SetCaption(kStartCaption);
+    return true;
+}
+
+uint32_t RecordThreadProc(void* parameter) {
+    auto* self = static_cast<RecordThread*>(parameter);
+    const SessionSettings& settings = self->settings;
+
+    // The encoder and the file first, so the first filled buffer finds them ready; a
+    // session that cannot record ends here rather than pretending to.
+    if (OpenEncoder(ParseBitRate(settings.bitRateText), 44100, 0, settings.outputPath) == 1 &&
+        OpenCapture(settings.deviceNumber) == 1) {
+        const MMRESULT started = waveInStart(g_hWaveIn);
+        if (started != MMSYSERR_NOERROR) {
+            RecordFailure("Cannot start capturing: " + CaptureErrorText(started));
+        }
+    }
+
+    while (g_bRecording.load() != 0 && !g_bSessionFailed.load()) {
+        std::this_thread::sleep_for(kPollInterval);
+    }
+
+    // Capture before the encoder: once CloseCapture returns no buffer is being handled and
+    // none will be, so the encoder and the file can close safely.
+    CloseCapture();
+    CloseEncoder();
+    TellFailure();
+
+    self->stored.wait(false);
+    self->thread.detach();
+    delete self;
+    g_hRecordThread.store(nullptr);
+    return 0;
+}

@@ -1,0 +1,201 @@
+// Whole sessions against a private PulseAudio server with the real capture backend and the
+// real encoder module: what lands in the file is decoded and measured.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "capture.h"
+#include "encoder.h"
+#include "fake_button.h"
+#include "mp3_probe.h"
+#include "pulse_server.h"
+#include "session.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Seconds of sound in the decoded left channel: from the first to the last sample louder than
+// a quarter of the peak. The encoder's lead-in and the padding of the last frame are silent,
+// so this is what was captured, whatever the frame size at the chosen rate.
+double SoundingSeconds(const Mp3Probe& probe) {
+    if (probe.left.empty())
+        return 0;
+    int peak = 0;
+    for (short s : probe.left)
+        peak = std::max(peak, std::abs(static_cast<int>(s)));
+    const int threshold = peak / 4;
+    auto loud = [&](short s) { return std::abs(static_cast<int>(s)) > threshold; };
+    const auto first = std::find_if(probe.left.begin(), probe.left.end(), loud);
+    const auto last = std::find_if(probe.left.rbegin(), probe.left.rend(), loud);
+    if (first == probe.left.end())
+        return 0;
+    const auto span = std::distance(first, last.base());
+    return static_cast<double>(span) / probe.sampleRate;
+}
+
+class RecordingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/voxmere-rec.XXXXXX";
+        folder_ = mkdtemp(pattern);
+        SetSessionFailureHandler([this](const std::string& cause) {
+            std::lock_guard<std::mutex> lock(lock_);
+            causes_.push_back(cause);
+        });
+    }
+    void TearDown() override {
+        if (g_hRecordThread.load() != nullptr)
+            Press();
+        SetSessionFailureHandler(nullptr);
+        std::filesystem::remove_all(folder_);
+    }
+
+    // A server whose default source is a real-time tone of each frequency given, in order.
+    void StartServer(const std::vector<int>& tones) {
+        server_ = std::make_unique<PrivatePulseServer>(std::vector<std::string>{});
+        ASSERT_TRUE(server_->Start()) << server_->Error();
+        for (int hz : tones) {
+            const std::string name = "tone" + std::to_string(hz);
+            ASSERT_GE(server_->AddTone(name, hz, name), 0) << server_->Error();
+        }
+        ASSERT_EQ(server_->Pactl({"set-default-source", "tone" + std::to_string(tones[0]) + ".monitor"}), 0);
+        // Device numbers index the list taken here, as they index the window's list.
+        ASSERT_GE(waveInGetNumDevs(), tones.size());
+    }
+
+    void Press() { ToggleRecording(button_); }
+
+    // Records for about `length` once the device is capturing, and returns the probe of the file.
+    Mp3Probe Record(const std::wstring& bitRate, std::chrono::milliseconds length, UINT device = 0) {
+        button_.caption = kStartCaption;
+        button_.settings = {bitRate, (folder_ / "out.mp3").wstring(), device};
+        Press();
+        EXPECT_TRUE(WaitUntil([] { return g_hWaveIn != nullptr; }, 3000ms)) << "capture never opened";
+        std::this_thread::sleep_for(length);
+        Press();
+        EXPECT_EQ(button_.caption, kStartCaption);
+        return ProbeMp3File((folder_ / "out.mp3").string());
+    }
+
+    std::vector<std::string> Causes() {
+        std::lock_guard<std::mutex> lock(lock_);
+        return causes_;
+    }
+
+    std::unique_ptr<PrivatePulseServer> server_;
+    std::filesystem::path folder_;
+    FakeButton button_;
+    std::mutex lock_;
+    std::vector<std::string> causes_;
+};
+
+struct RateCase {
+    int kbps;
+    int sampleRate;   // what LAME picks for 44100 Hz input at this rate
+    int mpegVersion;  // 1, 2, or 25 for MPEG-2.5
+};
+
+class RecordingPerBitRate : public RecordingTest, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(RecordingPerBitRate, ThreeSecondsOfToneWithTheHeadersLameGives) {
+    const RateCase rate = GetParam();
+    StartServer({440});
+    const Mp3Probe probe = Record(std::to_wstring(rate.kbps) + L" Kbps", 3000ms);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_TRUE(Causes().empty());
+
+    EXPECT_NEAR(SoundingSeconds(probe), 3.0, 0.15);
+    EXPECT_NEAR(probe.dominantHz, 440.0, 2.0);
+    EXPECT_LT(probe.maxPhaseJumpSamples, 2.0) << "a gap or a repeat in the audio";
+    EXPECT_EQ(probe.sampleRate, rate.sampleRate);
+    EXPECT_EQ(probe.channels, 2);
+    EXPECT_FALSE(probe.hasXingOrInfo);
+
+    ASSERT_FALSE(probe.frames.empty());
+    for (const Mp3Frame& f : probe.frames) {
+        ASSERT_EQ(f.mpegVersion, rate.mpegVersion);
+        ASSERT_EQ(f.layer, 3);
+        ASSERT_EQ(f.sampleRate, rate.sampleRate);
+        ASSERT_EQ(f.bitrateKbps, rate.kbps) << "not constant bit rate";
+        ASSERT_EQ(f.mode, Mp3Mode::JointStereo);
+        ASSERT_TRUE(f.privateBit);
+        ASSERT_TRUE(f.copyright);
+        ASSERT_TRUE(f.original);
+        ASSERT_FALSE(f.crc);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TheEightListedRates, RecordingPerBitRate,
+                         ::testing::Values(RateCase{16, 8000, 25}, RateCase{32, 16000, 2},
+                                           RateCase{48, 22050, 2}, RateCase{64, 24000, 2},
+                                           RateCase{96, 32000, 1}, RateCase{128, 44100, 1},
+                                           RateCase{160, 44100, 1}, RateCase{256, 44100, 1}),
+                         [](const ::testing::TestParamInfo<RateCase>& info) {
+                             return std::to_string(info.param.kbps) + "kbps";
+                         });
+
+TEST_F(RecordingTest, HalfASecondIsKeptWhole) {
+    StartServer({440});
+    const Mp3Probe probe = Record(L"128 Kbps", 500ms);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_NEAR(SoundingSeconds(probe), 0.5, 0.15);
+    EXPECT_NEAR(probe.dominantHz, 440.0, 3.0);
+    EXPECT_TRUE(Causes().empty());
+}
+
+TEST_F(RecordingTest, TheChosenDeviceIsTheOneRecorded) {
+    StartServer({440, 1000});
+    // The default source first, then the other monitors in the server's order.
+    ASSERT_EQ(waveInGetNumDevs(), 3u);
+    WAVEINCAPSW caps = {};
+    ASSERT_EQ(waveInGetDevCapsW(0, &caps, sizeof(caps)), MMSYSERR_NOERROR);
+    EXPECT_EQ(std::wstring(caps.szPname), L"Monitor of tone440");
+    ASSERT_EQ(waveInGetDevCapsW(1, &caps, sizeof(caps)), MMSYSERR_NOERROR);
+    EXPECT_EQ(std::wstring(caps.szPname), L"Monitor of Keeper");
+    ASSERT_EQ(waveInGetDevCapsW(2, &caps, sizeof(caps)), MMSYSERR_NOERROR);
+    EXPECT_EQ(std::wstring(caps.szPname), L"Monitor of tone1000");
+
+    const Mp3Probe second = Record(L"128 Kbps", 1500ms, 2);
+    ASSERT_TRUE(second.ok) << second.error;
+    EXPECT_NEAR(second.dominantHz, 1000.0, 3.0);
+
+    const Mp3Probe first = Record(L"128 Kbps", 1500ms, 0);
+    ASSERT_TRUE(first.ok) << first.error;
+    EXPECT_NEAR(first.dominantHz, 440.0, 3.0);
+}
+
+TEST_F(RecordingTest, NoServerMeansNoDevicesAndASessionThatSaysSo) {
+    StartServer({440});
+    server_->Stop();
+    EXPECT_EQ(waveInGetNumDevs(), 0u);
+
+    button_.settings = {L"128 Kbps", (folder_ / "out.mp3").wstring(), WAVE_MAPPER};
+    Press();
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }, 5000ms));
+    const auto causes = Causes();
+    ASSERT_EQ(causes.size(), 1u);
+    EXPECT_NE(causes[0].find("Cannot open the default input device"), std::string::npos) << causes[0];
+    Press();
+    EXPECT_EQ(button_.caption, kStartCaption);
+}
+
+}  // namespace

@@ -1,0 +1,391 @@
+#include "scripted_wavein.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+struct HWAVEIN__ {
+    int unused;
+};
+
+namespace {
+
+struct Report {
+    UINT msg;
+    WAVEHDR* header;
+};
+
+// The device's state; guarded by lock. Reports are delivered by the notifier without it.
+struct State {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<scripted::Device> devices;
+    MMRESULT openRefusal = MMSYSERR_NOERROR;
+    std::string openRefusalText;
+    MMRESULT startRefusal = MMSYSERR_NOERROR;
+    int addBuffersLeft = -1;  // -1: unlimited
+    std::string serverError;
+    bool open = false;
+    bool capturing = false;
+    UINT deviceNumber = 0;
+    WAVEFORMATEX format = {};
+    LPWAVEINPROC callback = nullptr;
+    DWORD_PTR instance = 0;
+    std::deque<WAVEHDR*> queue;
+    uint32_t headFilled = 0;  // bytes already in the head buffer
+    int16_t nextValue = 0;
+    std::deque<Report> reports;
+    size_t reportsInFlight = 0;        // queued or being delivered
+    std::vector<WAVEHDR*> handedBack;  // reported, report not yet begun
+    std::vector<std::string> calls;
+    std::thread notifier;
+    bool quit = false;
+};
+
+HWAVEIN__ g_device;
+
+State& S() {
+    static State* state = new State;  // lives to the process's end with its notifier
+    return *state;
+}
+
+void NotifierLoop() {
+    State& s = S();
+    std::unique_lock<std::mutex> lock(s.lock);
+    for (;;) {
+        s.changed.wait(lock, [&] { return s.quit || !s.reports.empty(); });
+        if (s.reports.empty())
+            return;
+        Report r = s.reports.front();
+        s.reports.pop_front();
+        s.handedBack.erase(std::remove(s.handedBack.begin(), s.handedBack.end(), r.header),
+                           s.handedBack.end());
+        LPWAVEINPROC callback = s.callback;
+        DWORD_PTR instance = s.instance;
+        lock.unlock();
+        if (callback != nullptr) {
+            callback(&g_device, r.msg, instance, reinterpret_cast<DWORD_PTR>(r.header), 0);
+        }
+        lock.lock();
+        --s.reportsInFlight;
+        s.changed.notify_all();
+    }
+}
+
+// Called with the lock held.
+void Post(State& s, UINT msg, WAVEHDR* header) {
+    if (!s.notifier.joinable())
+        s.notifier = std::thread(NotifierLoop);
+    s.reports.push_back({msg, header});
+    if (header != nullptr)
+        s.handedBack.push_back(header);
+    ++s.reportsInFlight;
+    s.changed.notify_all();
+}
+
+void HandBack(State& s, WAVEHDR* header, uint32_t bytes, bool withDone) {
+    header->dwBytesRecorded = bytes;
+    header->dwFlags &= ~WHDR_INQUEUE;
+    if (withDone)
+        header->dwFlags |= WHDR_DONE;
+    Post(s, WIM_DATA, header);
+}
+
+void FillHead(State& s, uint32_t bytes) {
+    WAVEHDR* head = s.queue.front();
+    auto* values = reinterpret_cast<int16_t*>(head->lpData + s.headFilled);
+    for (uint32_t i = 0; i < bytes / 2; ++i)
+        values[i] = s.nextValue++;
+    s.headFilled += bytes;
+}
+
+bool Known(HWAVEIN hwi) {
+    return hwi == &g_device && S().open;
+}
+
+}  // namespace
+
+namespace scripted {
+
+void Reset() {
+    WaitForReports();
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.devices.clear();
+    s.openRefusal = MMSYSERR_NOERROR;
+    s.startRefusal = MMSYSERR_NOERROR;
+    s.addBuffersLeft = -1;
+    s.serverError.clear();
+    s.open = s.capturing = false;
+    s.queue.clear();
+    s.handedBack.clear();
+    s.headFilled = 0;
+    s.nextValue = 0;
+    s.calls.clear();
+    s.callback = nullptr;
+}
+
+void SetDevices(std::vector<Device> devices) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().devices = std::move(devices);
+}
+
+void RefuseOpen(MMRESULT code, std::string serverText) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().openRefusal = code;
+    S().openRefusalText = std::move(serverText);
+}
+
+void RefuseStart(MMRESULT code) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().startRefusal = code;
+}
+
+void RefuseAddBufferAfter(int count) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().addBuffersLeft = count;
+}
+
+bool FillNext(uint32_t bytes, bool withDone) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    if (!s.capturing || s.queue.empty())
+        return false;
+    FillHead(s, bytes - s.headFilled);
+    WAVEHDR* head = s.queue.front();
+    s.queue.pop_front();
+    HandBack(s, head, s.headFilled, withDone);
+    s.headFilled = 0;
+    return true;
+}
+
+bool FillPartly(uint32_t bytes) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    if (!s.capturing || s.queue.empty())
+        return false;
+    FillHead(s, bytes);
+    return true;
+}
+
+void SendMessage(UINT uMsg) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    Post(S(), uMsg, nullptr);
+}
+
+void WaitForReports() {
+    State& s = S();
+    std::unique_lock<std::mutex> lock(s.lock);
+    s.changed.wait(lock, [&] { return s.reportsInFlight == 0; });
+}
+
+bool IsOpen() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().open;
+}
+
+bool IsCapturing() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().capturing;
+}
+
+size_t QueuedCount() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().queue.size();
+}
+
+UINT OpenedDeviceNumber() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().deviceNumber;
+}
+
+WAVEFORMATEX OpenedFormat() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().format;
+}
+
+std::vector<std::string> Calls() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().calls;
+}
+
+}  // namespace scripted
+
+UINT waveInGetNumDevs() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return static_cast<UINT>(S().devices.size());
+}
+
+MMRESULT waveInGetDevCapsW(UINT_PTR uDeviceID, WAVEINCAPSW* pwic, UINT cbwic) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    if (cbwic != sizeof(WAVEINCAPSW) || pwic == nullptr)
+        return MMSYSERR_INVALPARAM;
+    if (uDeviceID >= s.devices.size())
+        return MMSYSERR_BADDEVICEID;
+    if (s.devices[uDeviceID].capsFail)
+        return MMSYSERR_NODRIVER;
+    std::memset(pwic, 0, sizeof(*pwic));
+    s.devices[uDeviceID].name.copy(pwic->szPname, MAXPNAMELEN - 1);
+    pwic->wChannels = 2;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
+                    DWORD_PTR dwInstance, DWORD fdwOpen) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.calls.push_back("Open");
+    if (s.openRefusal != MMSYSERR_NOERROR) {
+        s.serverError = s.openRefusalText;
+        return std::exchange(s.openRefusal, MMSYSERR_NOERROR);
+    }
+    if (s.open)
+        return MMSYSERR_ALLOCATED;
+    if (fdwOpen != CALLBACK_FUNCTION || pwfx == nullptr)
+        return MMSYSERR_INVALFLAG;
+    s.serverError.clear();
+    s.open = true;
+    s.deviceNumber = uDeviceID;
+    s.format = *pwfx;
+    s.callback = reinterpret_cast<LPWAVEINPROC>(dwCallback);
+    s.instance = dwInstance;
+    s.nextValue = 0;
+    *phwi = &g_device;
+    Post(s, WIM_OPEN, nullptr);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().calls.push_back("Prepare");
+    if (!Known(hwi))
+        return MMSYSERR_INVALHANDLE;
+    if (cbwh != sizeof(WAVEHDR) || pwh->lpData == nullptr || pwh->dwFlags != 0)
+        return MMSYSERR_INVALPARAM;
+    pwh->dwFlags = WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.calls.push_back("Unprepare");
+    if (!Known(hwi))
+        return MMSYSERR_INVALHANDLE;
+    if (cbwh != sizeof(WAVEHDR))
+        return MMSYSERR_INVALPARAM;
+    const bool held = std::find(s.queue.begin(), s.queue.end(), pwh) != s.queue.end() ||
+                      std::find(s.handedBack.begin(), s.handedBack.end(), pwh) != s.handedBack.end();
+    if (held)
+        return WAVERR_STILLPLAYING;
+    pwh->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.calls.push_back("AddBuffer");
+    if (!Known(hwi))
+        return MMSYSERR_INVALHANDLE;
+    if (cbwh != sizeof(WAVEHDR))
+        return MMSYSERR_INVALPARAM;
+    if (!(pwh->dwFlags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    if (s.addBuffersLeft == 0)
+        return MMSYSERR_NOMEM;
+    if (s.addBuffersLeft > 0)
+        --s.addBuffersLeft;
+    pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    pwh->dwBytesRecorded = 0;
+    s.queue.push_back(pwh);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInStart(HWAVEIN hwi) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.calls.push_back("Start");
+    if (!Known(hwi))
+        return MMSYSERR_INVALHANDLE;
+    if (s.startRefusal != MMSYSERR_NOERROR)
+        return std::exchange(s.startRefusal, MMSYSERR_NOERROR);
+    s.capturing = true;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInStop(HWAVEIN hwi) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.calls.push_back("Stop");
+    if (!Known(hwi))
+        return MMSYSERR_INVALHANDLE;
+    if (s.capturing && s.headFilled > 0) {
+        WAVEHDR* head = s.queue.front();
+        s.queue.pop_front();
+        HandBack(s, head, s.headFilled, true);
+        s.headFilled = 0;
+    }
+    s.capturing = false;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInReset(HWAVEIN hwi) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.calls.push_back("Reset");
+    if (!Known(hwi))
+        return MMSYSERR_INVALHANDLE;
+    bool first = true;
+    while (!s.queue.empty()) {
+        WAVEHDR* head = s.queue.front();
+        s.queue.pop_front();
+        HandBack(s, head, first && s.capturing ? s.headFilled : 0, true);
+        first = false;
+    }
+    s.headFilled = 0;
+    s.capturing = false;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInClose(HWAVEIN hwi) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.calls.push_back("Close");
+    if (!Known(hwi))
+        return MMSYSERR_INVALHANDLE;
+    if (!s.queue.empty() || !s.handedBack.empty())
+        return WAVERR_STILLPLAYING;
+    s.open = false;
+    s.capturing = false;
+    Post(s, WIM_CLOSE, nullptr);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInGetErrorTextW(MMRESULT mmrError, WCHAR* pszText, UINT cchText) {
+    const std::wstring text = L"scripted device error " + std::to_wstring(mmrError);
+    if (pszText == nullptr || cchText == 0)
+        return MMSYSERR_INVALPARAM;
+    const size_t n = std::min<size_t>(text.size(), cchText - 1);
+    text.copy(pszText, n);
+    pszText[n] = L'\0';
+    return MMSYSERR_NOERROR;
+}
+
+const char* waveInLastServerError() {
+    // The scripted device has one thread of control in practice; a copy per call keeps the
+    // returned pointer valid while the test changes the script.
+    thread_local std::string copy;
+    std::lock_guard<std::mutex> lock(S().lock);
+    copy = S().serverError;
+    return copy.c_str();
+}
+
+uint64_t waveInGetLostFrames(HWAVEIN) {
+    return 0;
+}

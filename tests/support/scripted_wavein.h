@@ -1,0 +1,53 @@
+// A scripted waveIn device for unit tests, linked in place of the PulseAudio backend. The
+// test plays the device: it fills buffers, hands them back, refuses operations; reports go
+// to the engine's callback on a notification thread of this backend, one at a time, in
+// order, as the real device delivers them. The device never waits for a report to be handled.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "wavein.h"
+
+namespace scripted {
+
+struct Device {
+    std::wstring name;
+    bool capsFail = false;  // waveInGetDevCapsW fails for it
+};
+
+// Forgets every device, refusal and call; waits for pending reports first.
+void Reset();
+void SetDevices(std::vector<Device> devices);
+
+// The next waveInOpen fails with code, the server's words being serverText.
+void RefuseOpen(MMRESULT code, std::string serverText);
+// The next waveInStart fails with code.
+void RefuseStart(MMRESULT code);
+// waveInAddBuffer succeeds count more times, then fails with WAVERR_UNPREPARED... until Reset.
+void RefuseAddBufferAfter(int count);
+
+// Fills the head queued buffer with bytes of audio and reports it. Every 16-bit value is the
+// running count of values captured since the open, so a test can tell which audio reached
+// the encoder and in which order. withDone false reports it without WHDR_DONE. Returns false
+// when nothing is queued or the device is not capturing.
+bool FillNext(uint32_t bytes, bool withDone = true);
+// Fills the head queued buffer partly without handing it back (waveInStop/waveInReset will).
+bool FillPartly(uint32_t bytes);
+// Reports a message other than WIM_DATA to the callback.
+void SendMessage(UINT uMsg);
+// Waits until every report so far has been handled by the callback.
+void WaitForReports();
+
+// What the engine did to the device.
+bool IsOpen();
+bool IsCapturing();
+size_t QueuedCount();
+UINT OpenedDeviceNumber();
+WAVEFORMATEX OpenedFormat();
+// The device operations in call order, by name without the "waveIn" prefix:
+// "Open", "Prepare", "AddBuffer", "Start", "Stop", "Reset", "Unprepare", "Close".
+std::vector<std::string> Calls();
+
+}  // namespace scripted

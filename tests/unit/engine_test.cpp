@@ -1,0 +1,413 @@
+// The capture rotation and the recording session against the scripted device and the
+// counting fake encoder.
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "engine_fixture.h"
+#include "fake_button.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kSecond = 176400;  // bytes of one full capture buffer
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 3000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// The first 16-bit value of second n: the scripted device counts values from the open.
+int16_t FirstValueOfSecond(int n) {
+    return static_cast<int16_t>(static_cast<uint16_t>(n * 88200));
+}
+
+bool TableIsZero() {
+    static const WAVEHDR zero[kCaptureBufferCount] = {};
+    return std::memcmp(g_WaveHeaders, zero, sizeof(zero)) == 0;
+}
+
+class CaptureTest : public EngineTest {
+protected:
+    // An encoder, a file and an open, capturing device, as the worker leaves them.
+    void OpenAll(const std::wstring& path) {
+        g_bRecording = 1;
+        ASSERT_EQ(OpenEncoder(128, 44100, 0, path), 1);
+        ASSERT_EQ(OpenCapture(0), 1);
+        ASSERT_EQ(waveInStart(g_hWaveIn), MMSYSERR_NOERROR);
+    }
+    void Fill(uint32_t bytes, bool withDone = true) {
+        ASSERT_TRUE(scripted::FillNext(bytes, withDone));
+        scripted::WaitForReports();
+    }
+};
+
+TEST_F(CaptureTest, OpenQueuesThreeOneSecondBuffersWithoutCapturing) {
+    ASSERT_EQ(OpenCapture(1), 1);
+    const WAVEFORMATEX f = scripted::OpenedFormat();
+    EXPECT_EQ(f.wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(f.nChannels, 2);
+    EXPECT_EQ(f.nSamplesPerSec, 44100u);
+    EXPECT_EQ(f.wBitsPerSample, 16);
+    EXPECT_EQ(f.nBlockAlign, 4);
+    EXPECT_EQ(f.nAvgBytesPerSec, kSecond);
+    EXPECT_EQ(f.cbSize, 0);
+    EXPECT_EQ(scripted::OpenedDeviceNumber(), 1u);
+    EXPECT_EQ(scripted::QueuedCount(), 3u);
+    EXPECT_FALSE(scripted::IsCapturing());
+    for (const WAVEHDR& h : g_WaveHeaders)
+        EXPECT_EQ(h.dwBufferLength, kSecond);
+    EXPECT_EQ(scripted::Calls(), (std::vector<std::string>{"Open", "Prepare", "AddBuffer", "Prepare",
+                                                           "AddBuffer", "Prepare", "AddBuffer"}));
+}
+
+TEST_F(CaptureTest, DeviceThatDoesNotOpenLeavesNothingBehindAndSaysWhy) {
+    scripted::SetDevices({{L"Built-in Microphone"}});
+    scripted::RefuseOpen(MMSYSERR_BADDEVICEID, "No such entity");
+    EXPECT_EQ(OpenCapture(0), 0);
+    EXPECT_EQ(g_hWaveIn, nullptr);
+    EXPECT_TRUE(TableIsZero());
+    const std::string cause = TakeFailure();
+    EXPECT_NE(cause.find("\"Built-in Microphone\""), std::string::npos) << cause;
+    EXPECT_NE(cause.find("No such entity"), std::string::npos) << cause;
+    CloseCapture();
+    EXPECT_EQ(scripted::Calls(), std::vector<std::string>{"Open"});
+}
+
+TEST_F(CaptureTest, RefusedQueueingReleasesEverythingAndClosesTheDevice) {
+    scripted::RefuseAddBufferAfter(1);
+    EXPECT_EQ(OpenCapture(0), 0);
+    EXPECT_NE(TakeFailure().find("Cannot queue a capture buffer"), std::string::npos);
+    EXPECT_EQ(g_hWaveIn, nullptr);
+    EXPECT_TRUE(TableIsZero());
+    EXPECT_FALSE(scripted::IsOpen());
+}
+
+TEST_F(CaptureTest, BuffersRotateAndReachTheFileInFillOrder) {
+    OpenAll(Path("out.mp3").wstring());
+    std::vector<unsigned char> expected;
+    for (int second = 0; second < 5; ++second) {
+        Fill(kSecond);
+        const auto chunk = FakeChunk(second + 1, 88200, FirstValueOfSecond(second));
+        expected.insert(expected.end(), chunk.begin(), chunk.end());
+        EXPECT_EQ(Log().lastSamples, 88200u);
+        EXPECT_EQ(scripted::QueuedCount(), 3u) << "buffer not queued again after second " << second;
+        // On disk as soon as it is handled, not when the session ends.
+        EXPECT_EQ(ReadBytes(Path("out.mp3")), expected);
+    }
+    EXPECT_EQ(g_pEncodedBuffer, nullptr);
+    EXPECT_EQ(TakeFailure(), "");
+}
+
+TEST_F(CaptureTest, BufferWithoutDoneIsNeitherEncodedNorQueuedAgain) {
+    OpenAll(Path("out.mp3").wstring());
+    Fill(kSecond, false);
+    EXPECT_EQ(Log().encodeCalls, 0);
+    EXPECT_EQ(scripted::QueuedCount(), 2u);
+    EXPECT_EQ(g_dwBuffersOut.load(), 2u);
+    // The two left keep rotating, and the teardown does not wait for the lost one.
+    Fill(kSecond);
+    EXPECT_EQ(Log().encodeCalls, 1);
+    g_bRecording = 0;
+    CloseCapture();
+    EXPECT_FALSE(scripted::IsOpen());
+}
+
+TEST_F(CaptureTest, NothingEncodedMeansNothingWrittenButTheBufferGoesBack) {
+    OpenAll(Path("out.mp3").wstring());
+    SetEncode(0, BE_ERR_SUCCESSFUL);
+    Fill(kSecond);
+    EXPECT_EQ(Log().encodeCalls, 1);
+    EXPECT_TRUE(ReadBytes(Path("out.mp3")).empty());
+    EXPECT_EQ(scripted::QueuedCount(), 3u);
+}
+
+TEST_F(CaptureTest, BufferReportedAfterTheStopPressIsWrittenButNotQueuedAgain) {
+    OpenAll(Path("out.mp3").wstring());
+    g_bRecording = 0;
+    Fill(kSecond);
+    EXPECT_EQ(ReadBytes(Path("out.mp3")), FakeChunk(1, 88200, 0));
+    EXPECT_EQ(scripted::QueuedCount(), 2u);
+}
+
+TEST_F(CaptureTest, ReportsOtherThanDataDoNothing) {
+    OpenAll(Path("out.mp3").wstring());
+    for (UINT msg : {static_cast<UINT>(WIM_OPEN), static_cast<UINT>(WIM_CLOSE), 0x3C1u})
+        scripted::SendMessage(msg);
+    scripted::WaitForReports();
+    EXPECT_EQ(Log().encodeCalls, 0);
+    EXPECT_EQ(scripted::QueuedCount(), 3u);
+    EXPECT_EQ(TakeFailure(), "");
+}
+
+TEST_F(CaptureTest, EncoderErrorEndsTheSessionInsteadOfRecordingSilence) {
+    OpenAll(Path("out.mp3").wstring());
+    SetEncode(0, BE_ERR_BUFFER_TOO_SMALL);
+    Fill(kSecond);
+    EXPECT_TRUE(g_bSessionFailed.load());
+    EXPECT_NE(TakeFailure().find("error 5"), std::string::npos);
+    EXPECT_EQ(scripted::QueuedCount(), 2u);
+}
+
+TEST_F(CaptureTest, CloseHandsBackEveryBufferAndKeepsThePartlyFilledSecond) {
+    OpenAll(Path("out.mp3").wstring());
+    Fill(kSecond);
+    ASSERT_TRUE(scripted::FillPartly(2000));
+    g_bRecording = 0;
+    CloseCapture();
+    CloseEncoder();
+
+    std::vector<unsigned char> expected = FakeChunk(1, 88200, 0);
+    const auto partial = FakeChunk(2, 1000, FirstValueOfSecond(1));
+    expected.insert(expected.end(), partial.begin(), partial.end());
+    expected.insert(expected.end(), {'T', 'A', 'I', 'L'});
+    EXPECT_EQ(ReadBytes(Path("out.mp3")), expected);
+
+    const auto calls = scripted::Calls();
+    const std::vector<std::string> tail(calls.end() - 6, calls.end());
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{"Stop", "Reset", "Unprepare", "Unprepare", "Unprepare", "Close"}));
+    EXPECT_TRUE(TableIsZero());
+    EXPECT_EQ(g_hWaveIn, nullptr);
+    EXPECT_FALSE(scripted::IsOpen());
+
+    // Again, and with nothing open: no device call at all.
+    CloseCapture();
+    CloseCapture();
+    EXPECT_EQ(scripted::Calls().size(), calls.size());
+    EXPECT_EQ(TakeFailure(), "");
+}
+
+TEST_F(CaptureTest, CloseWaitsForTheBufferBeingEncoded) {
+    OpenAll(Path("out.mp3").wstring());
+    SetEncode(-1, BE_ERR_SUCCESSFUL, 300);
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    ASSERT_TRUE(WaitUntil([] { return g_pEncodedBuffer != nullptr; }));  // the handler is inside the encoder
+    g_bRecording = 0;
+    CloseCapture();
+    EXPECT_EQ(Log().encodeCalls, 1);
+    EXPECT_EQ(g_pEncodedBuffer, nullptr);
+    CloseEncoder();
+    EXPECT_EQ(ReadBytes(Path("out.mp3")).size(), 8u + 4u);
+}
+
+TEST_F(CaptureTest, FullDiskEndsTheSessionAndStopsQueueing) {
+    OpenAll(L"/dev/full");
+    Fill(kSecond);
+    EXPECT_TRUE(g_bSessionFailed.load());
+    EXPECT_NE(TakeFailure().find("No space left on device"), std::string::npos);
+    EXPECT_EQ(scripted::QueuedCount(), 2u);
+}
+
+class SessionTest : public EngineTest {
+public:
+    void SetUp() override {
+        EngineTest::SetUp();
+        SetSessionFailureHandler([this](const std::string& cause) {
+            std::lock_guard<std::mutex> lock(causesLock_);
+            causes_.push_back(cause);
+        });
+        scripted::SetDevices({{L"Default source"}, {L"Line In"}});
+        button_.settings = {L"128 Kbps", Path("out.mp3").wstring(), 0};
+    }
+    void TearDown() override {
+        if (g_hRecordThread.load() != nullptr) {
+            button_.caption = kStopCaption;
+            ToggleRecording(button_);
+        }
+        SetSessionFailureHandler(nullptr);
+        EngineTest::TearDown();
+    }
+    std::vector<std::string> Causes() {
+        std::lock_guard<std::mutex> lock(causesLock_);
+        return causes_;
+    }
+    void StartAndWaitForCapture() {
+        ASSERT_TRUE(ToggleRecording(button_));
+        ASSERT_TRUE(WaitUntil([] { return scripted::IsCapturing(); }));
+    }
+
+    FakeButton button_;
+    std::mutex causesLock_;
+    std::vector<std::string> causes_;
+};
+
+TEST_F(SessionTest, StartShowsStopBeforeTheWorkerExistsAndStopRestoresOnlyAfterTeardown) {
+    StartAndWaitForCapture();
+    ASSERT_EQ(button_.seen.size(), 1u);
+    EXPECT_EQ(button_.seen[0].caption, kStopCaption);
+    EXPECT_EQ(button_.seen[0].flag, 1);
+    EXPECT_FALSE(button_.seen[0].worker);
+
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    ASSERT_TRUE(scripted::FillPartly(88200));
+    ToggleRecording(button_);
+    ASSERT_EQ(button_.seen.size(), 2u);
+    const FakeButton::Seen& stop = button_.seen[1];
+    EXPECT_EQ(stop.caption, kStartCaption);
+    EXPECT_EQ(stop.flag, 0);
+    EXPECT_FALSE(stop.worker);
+    EXPECT_FALSE(stop.deviceOpen);
+    EXPECT_FALSE(stop.fileOpen);
+    EXPECT_GE(button_.serves, 1) << "the stop wait must let the window paint";
+
+    // One whole second, the half second in the buffer at the press, and the encoder's tail.
+    std::vector<unsigned char> expected = FakeChunk(1, 88200, 0);
+    const auto half = FakeChunk(2, 44100, FirstValueOfSecond(1));
+    expected.insert(expected.end(), half.begin(), half.end());
+    expected.insert(expected.end(), {'T', 'A', 'I', 'L'});
+    EXPECT_EQ(ReadBytes(Path("out.mp3")), expected);
+    EXPECT_TRUE(Causes().empty());
+}
+
+TEST_F(SessionTest, AnyOtherCaptionTakesTheStopPathEvenWithoutAWorker) {
+    for (const wchar_t* caption : {L"Stop Recording", L"start recording", L"Start Recording ", L""}) {
+        button_.caption = caption;
+        button_.seen.clear();
+        const auto begin = std::chrono::steady_clock::now();
+        EXPECT_TRUE(ToggleRecording(button_));
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, 50ms) << "waited with no worker";
+        ASSERT_EQ(button_.seen.size(), 1u);
+        EXPECT_EQ(button_.caption, kStartCaption);
+        EXPECT_EQ(g_bRecording.load(), 0);
+    }
+    EXPECT_TRUE(scripted::Calls().empty());
+}
+
+TEST_F(SessionTest, StopBeforeTheFirstBufferStillRunsTheWholeTeardown) {
+    StartAndWaitForCapture();
+    ToggleRecording(button_);
+    EXPECT_EQ(Log().encodeCalls, 0);
+    EXPECT_EQ(Log().closeCalls, 1);
+    EXPECT_EQ(ReadBytes(Path("out.mp3")), Bytes("TAIL"));
+    EXPECT_FALSE(scripted::IsOpen());
+
+    // A new session can start at once on the same path, and re-creates the file.
+    StartAndWaitForCapture();
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    ToggleRecording(button_);
+    auto expected = FakeChunk(1, 88200, 0);
+    expected.insert(expected.end(), {'T', 'A', 'I', 'L'});
+    EXPECT_EQ(ReadBytes(Path("out.mp3")), expected);
+}
+
+TEST_F(SessionTest, SettingsAreTakenOnceAtTheStart) {
+    button_.settings = {L"256 Kbps", Path("first.mp3").wstring(), 1};
+    StartAndWaitForCapture();
+    button_.settings = {L"16 Kbps", Path("second.mp3").wstring(), 0};
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    ToggleRecording(button_);
+    EXPECT_EQ(Log().lastConfig.format.lhv1.dwBitrate, 256u);
+    EXPECT_EQ(scripted::OpenedDeviceNumber(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(Path("first.mp3")));
+    EXPECT_FALSE(std::filesystem::exists(Path("second.mp3")));
+}
+
+TEST_F(SessionTest, NoSelectedDeviceOpensTheDefaultOne) {
+    button_.settings.deviceNumber = WAVE_MAPPER;
+    StartAndWaitForCapture();
+    EXPECT_EQ(scripted::OpenedDeviceNumber(), WAVE_MAPPER);
+}
+
+// A session that cannot record ends by itself and says why, once; the button keeps reading
+// "Stop Recording" until the window answers with the stop path.
+struct FailureCase {
+    const char* name;
+    std::function<void(SessionTest&)> arrange;
+    const char* causeHas;
+};
+
+class SessionFailure : public SessionTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(SessionFailure, EndsTheSessionAndNamesTheCause) {
+    GetParam().arrange(*this);
+    ASSERT_TRUE(ToggleRecording(button_));
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; })) << "the worker kept waiting";
+    const auto causes = Causes();
+    ASSERT_EQ(causes.size(), 1u);
+    EXPECT_NE(causes[0].find(GetParam().causeHas), std::string::npos) << causes[0];
+    EXPECT_EQ(g_hWaveIn, nullptr);
+    EXPECT_EQ(g_pOutputFile, nullptr);
+    EXPECT_TRUE(TableIsZero());
+    EXPECT_FALSE(scripted::IsOpen());
+    EXPECT_EQ(button_.caption, kStopCaption);
+    ToggleRecording(button_);
+    EXPECT_EQ(button_.caption, kStartCaption);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, SessionFailure,
+    ::testing::Values(
+        FailureCase{"DeviceRefuses",
+                    [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_ALLOCATED, "Connection refused"); },
+                    "Cannot open \"Default source\": Connection refused"},
+        FailureCase{"StartRefused", [](SessionTest&) { scripted::RefuseStart(MMSYSERR_NOTENABLED); },
+                    "Cannot start capturing"},
+        FailureCase{"EncoderMissing", [](SessionTest&) { g_pszEncoderLibrary = "/nonexistent/lame_enc.so"; },
+                    "/nonexistent/lame_enc.so"},
+        FailureCase{"StreamRefused", [](SessionTest& t) { t.UseModule("failing_init"); }, "refused 128 kbps"},
+        FailureCase{
+            "FileUncreatable",
+            [](SessionTest& t) { t.button_.settings.outputPath = t.Path("missing/out.mp3").wstring(); },
+            "No such file or directory"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST_F(SessionTest, MissingEncoderLeavesTheEarlierRecordingAndTheDeviceAlone) {
+    std::ofstream(Path("out.mp3")) << "earlier recording";
+    g_pszEncoderLibrary = "/nonexistent/lame_enc.so";
+    ToggleRecording(button_);
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }));
+    EXPECT_EQ(ReadBytes(Path("out.mp3")), Bytes("earlier recording"));
+    EXPECT_TRUE(scripted::Calls().empty());
+}
+
+TEST_F(SessionTest, FailedWriteMidSessionEndsItAndSaysWhy) {
+    button_.settings.outputPath = L"/dev/full";
+    StartAndWaitForCapture();
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }))
+        << "recording went on after the failure";
+    const auto causes = Causes();
+    ASSERT_EQ(causes.size(), 1u);
+    EXPECT_NE(causes[0].find("Writing \"/dev/full\" failed: No space left on device"), std::string::npos)
+        << causes[0];
+    EXPECT_FALSE(scripted::IsOpen());
+}
+
+TEST_F(SessionTest, ManyQuickCyclesNeverHangOrLeakAnything) {
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> gap(0, 30);
+    for (int cycle = 0; cycle < 40; ++cycle) {
+        ASSERT_TRUE(ToggleRecording(button_));
+        std::this_thread::sleep_for(std::chrono::milliseconds(gap(random)));
+        if (cycle % 3 == 0 && scripted::IsCapturing())
+            scripted::FillNext(kSecond);
+        const auto begin = std::chrono::steady_clock::now();
+        ToggleRecording(button_);
+        ASSERT_LT(std::chrono::steady_clock::now() - begin, 1s) << "cycle " << cycle;
+        ASSERT_FALSE(scripted::IsOpen());
+        ASSERT_TRUE(TableIsZero());
+        ASSERT_EQ(g_pOutputFile, nullptr);
+    }
+    EXPECT_TRUE(Causes().empty());
+}
+
+TEST(BitRateText, LeadingNumberOrElse128) {
+    EXPECT_EQ(ParseBitRate(L"16 Kbps"), 16u);
+    EXPECT_EQ(ParseBitRate(L"256 Kbps"), 256u);
+    EXPECT_EQ(ParseBitRate(L"64"), 64u);
+    EXPECT_EQ(ParseBitRate(L""), 128u);
+    EXPECT_EQ(ParseBitRate(L"abc"), 128u);
+    EXPECT_EQ(ParseBitRate(L"Kbps 64"), 128u);
+}
+
+}  // namespace
