@@ -8,6 +8,7 @@
 
 #include "encoder.h"
 #include "failure.h"
+#include "loss.h"
 #include "session.h"
 
 std::mutex g_hCaptureMutex;
@@ -17,6 +18,7 @@ WAVEHDR g_WaveHeaders[kCaptureBufferCount] = {};
 unsigned char* g_pEncodedBuffer = nullptr;
 DWORD g_dwEncodedBytes = 0;
 std::atomic<DWORD> g_dwBuffersOut{0};
+LossLog g_CaptureLoss;
 
 namespace {
 // Set by CloseCapture (and by a failure) before it asks for the buffers back: from then on no
@@ -27,6 +29,9 @@ std::atomic<bool> g_bDraining{false};
 // How long CloseCapture waits for the device to give back its buffers. The device hands
 // them back at once on reset; only a broken device takes longer.
 constexpr auto kBufferReturnLimit = std::chrono::seconds(5);
+
+// The device's count of dropped frames when the handler last looked.
+uint64_t g_qwDeviceLostFrames = 0;
 
 std::string DeviceName(UINT deviceNumber) {
     if (deviceNumber == WAVE_MAPPER)
@@ -59,6 +64,8 @@ int OpenCapture(UINT deviceNumber) {
 
     g_bDraining = false;
     g_dwBuffersOut = 0;
+    g_CaptureLoss.Reset();
+    g_qwDeviceLostFrames = 0;
     const MMRESULT opened = waveInOpen(&g_hWaveIn, deviceNumber, &g_WaveFormat,
                                        reinterpret_cast<DWORD_PTR>(&WaveInProc), 0, CALLBACK_FUNCTION);
     if (opened != MMSYSERR_NOERROR) {
@@ -142,6 +149,18 @@ void CALLBACK WaveInProc(HWAVEIN, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1, DWOR
 void OnBufferFilled(WAVEHDR* header) {
     std::lock_guard<std::mutex> lock(g_hCaptureMutex);
     const bool done = (header->dwFlags & WHDR_DONE) != 0;
+    const bool recording = g_bRecording.load() != 0 && !g_bDraining && !g_bSessionFailed;
+
+    // Audio the device dropped for want of a queued buffer comes before this buffer's. Only
+    // while recording: after the Stop press the device runs dry on purpose.
+    if (recording) {
+        const uint64_t deviceLost = waveInGetLostFrames(g_hWaveIn);
+        if (deviceLost > g_qwDeviceLostFrames)
+            g_CaptureLoss.NoteLost(deviceLost - g_qwDeviceLostFrames);
+        g_qwDeviceLostFrames = deviceLost;
+        if (!done)
+            g_CaptureLoss.NoteLost(header->dwBytesRecorded / g_WaveFormat.nBlockAlign);
+    }
 
     // Whatever the buffer holds is written, also after the Stop press: it was captured
     // before the device was stopped. A buffer without WHDR_DONE holds nothing reliable.
@@ -154,6 +173,7 @@ void OnBufferFilled(WAVEHDR* header) {
                 EncodeChunk(reinterpret_cast<const short*>(header->lpData), header->dwBytesRecorded / 2,
                             g_pEncodedBuffer, &g_dwEncodedBytes);
             AppendToOutput(g_pEncodedBuffer, g_dwEncodedBytes);
+            g_CaptureLoss.NoteCaptured(header->dwBytesRecorded / g_WaveFormat.nBlockAlign);
             if (encoded != BE_ERR_SUCCESSFUL) {
                 RecordFailure("The MP3 encoder failed on a buffer (error " + std::to_string(encoded) + ").");
             }
@@ -163,7 +183,7 @@ void OnBufferFilled(WAVEHDR* header) {
     }
 
     bool queued = false;
-    if (done && g_bRecording.load() != 0 && !g_bDraining && !g_bSessionFailed) {
+    if (done && recording && !g_bSessionFailed) {  // this buffer may have just failed
         const MMRESULT result = waveInAddBuffer(g_hWaveIn, header, sizeof(WAVEHDR));
         queued = result == MMSYSERR_NOERROR;
         if (!queued)

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "loss.h"
 #include "wavein.h"
 
 constexpr DWORD kCaptureBufferCount = 3;
@@ -31,6 +32,10 @@ extern DWORD g_dwEncodedBytes;
 // Buffers handed to the device and not yet handled after coming back. CloseCapture waits for
 // it to reach 0 before it releases anything.
 extern std::atomic<DWORD> g_dwBuffersOut;
+
+// What the current (or last) session lost: frames the device dropped while no buffer was
+// queued, and buffers that came back without WHDR_DONE.
+extern LossLog g_CaptureLoss;
 
 // Opens device deviceNumber (WAVE_MAPPER: the default source) for 44100 Hz 16-bit stereo and
 // queues three one-second buffers, not yet capturing. 1 on success; else 0 with the cause

@@ -33,10 +33,14 @@ constexpr size_t kCaptionChars = 99;  // the caption is read into a buffer of 10
 
 SessionFailureHandler g_failureHandler;
 
-void TellFailure() {
-    std::string cause = TakeFailure();
-    if (!cause.empty() && g_failureHandler)
-        g_failureHandler(cause);
+// Tells the window what went wrong, if anything: the failure that ended the session, then
+// the audio it lost.
+void TellWindow(const std::string& loss) {
+    std::string notice = TakeFailure();
+    if (!loss.empty())
+        notice += (notice.empty() ? "" : "\n\n") + loss;
+    if (!notice.empty() && g_failureHandler)
+        g_failureHandler(notice);
 }
 
 bool StartWorker(const SessionSettings& settings) {
@@ -76,7 +80,7 @@ bool ToggleRecording(RecordButton& button) {
         g_bRecording = 1;
         button.SetCaption(kStopCaption);
         if (!StartWorker(settings)) {
-            TellFailure();
+            TellWindow("");
             return false;
         }
         return true;
@@ -113,7 +117,7 @@ uint32_t RecordThreadProc(void* parameter) {
     // none will be, so the encoder and the file can close safely.
     CloseCapture();
     CloseEncoder();
-    TellFailure();
+    TellWindow(g_CaptureLoss.Describe());
 
     self->stored.wait(false);
     self->thread.detach();

@@ -51,10 +51,12 @@ extern const wchar_t kStopCaption[];   // "Stop Recording"
 // has then been told why).
 bool ToggleRecording(RecordButton& button);
 
-// Told when a session ends on its own because something failed: the device, the encoder, the
-// file or the worker. Called once per failed session on the thread that found the failure,
-// after the session has closed everything it opened; cause names what failed and the
-// system's or library's words. The window answers by taking the stop path.
+// Told when a session ends with something the person must know: it ended on its own because
+// something failed (the device, the encoder, the file or the worker), or it lost audio.
+// Called at most once per session, on the worker (or, when the worker could not start, on
+// the window's thread), after the session has closed everything it opened. cause names what
+// failed with the system's or library's words, then how much audio was lost and when. The
+// window answers by taking the stop path if its button still reads kStopCaption.
 using SessionFailureHandler = std::function<void(const std::string& cause)>;
 void SetSessionFailureHandler(SessionFailureHandler handler);
 

@@ -198,4 +198,24 @@ TEST_F(RecordingTest, NoServerMeansNoDevicesAndASessionThatSaysSo) {
     EXPECT_EQ(button_.caption, kStartCaption);
 }
 
+TEST_F(RecordingTest, ServerThatDiesMidRecordingEndsTheSessionAndKeepsWhatCameBefore) {
+    StartServer({440});
+    button_.settings = {L"128 Kbps", (folder_ / "out.mp3").wstring(), 0};
+    Press();
+    ASSERT_TRUE(WaitUntil([] { return g_hWaveIn != nullptr; }, 3000ms));
+    std::this_thread::sleep_for(2500ms);
+    server_->Kill();
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([this] { return !Causes().empty(); }, 2000ms)) << "still pretending to record";
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 2s);
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }, 2000ms));
+    EXPECT_EQ(button_.caption, kStopCaption);  // until the window takes the stop path
+    Press();
+
+    const Mp3Probe probe = ProbeMp3File((folder_ / "out.mp3").string());
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_GE(SoundingSeconds(probe), 1.9);
+    EXPECT_LT(probe.maxPhaseJumpSamples, 2.0);
+}
+
 }  // namespace

@@ -38,6 +38,7 @@ struct State {
     std::deque<WAVEHDR*> queue;
     uint32_t headFilled = 0;  // bytes already in the head buffer
     int16_t nextValue = 0;
+    uint64_t lostFrames = 0;
     std::deque<Report> reports;
     size_t reportsInFlight = 0;        // queued or being delivered
     std::vector<WAVEHDR*> handedBack;  // reported, report not yet begun
@@ -125,6 +126,7 @@ void Reset() {
     s.handedBack.clear();
     s.headFilled = 0;
     s.nextValue = 0;
+    s.lostFrames = 0;
     s.calls.clear();
     s.callback = nullptr;
 }
@@ -170,6 +172,11 @@ bool FillPartly(uint32_t bytes) {
         return false;
     FillHead(s, bytes);
     return true;
+}
+
+void LoseFrames(uint64_t frames) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().lostFrames += frames;
 }
 
 void SendMessage(UINT uMsg) {
@@ -251,6 +258,7 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
     s.serverError.clear();
     s.open = true;
     s.deviceNumber = uDeviceID;
+    s.lostFrames = 0;
     s.format = *pwfx;
     s.callback = reinterpret_cast<LPWAVEINPROC>(dwCallback);
     s.instance = dwInstance;
@@ -386,6 +394,7 @@ const char* waveInLastServerError() {
     return copy.c_str();
 }
 
-uint64_t waveInGetLostFrames(HWAVEIN) {
-    return 0;
+uint64_t waveInGetLostFrames(HWAVEIN hwi) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return Known(hwi) ? S().lostFrames : 0;
 }

@@ -35,6 +35,8 @@ void RefuseAddBufferAfter(int count);
 bool FillNext(uint32_t bytes, bool withDone = true);
 // Fills the head queued buffer partly without handing it back (waveInStop/waveInReset will).
 bool FillPartly(uint32_t bytes);
+// The device drops frames of audio for want of a queued buffer (waveInGetLostFrames grows).
+void LoseFrames(uint64_t frames);
 // Reports a message other than WIM_DATA to the callback.
 void SendMessage(UINT uMsg);
 // Waits until every report so far has been handled by the callback.

@@ -401,6 +401,44 @@ TEST_F(SessionTest, ManyQuickCyclesNeverHangOrLeakAnything) {
     EXPECT_TRUE(Causes().empty());
 }
 
+TEST_F(SessionTest, LostAudioIsToldWithHowMuchAndWhenButNotAfterTheStopPress) {
+    StartAndWaitForCapture();
+    auto fill = [](bool withDone = true) {
+        ASSERT_TRUE(scripted::FillNext(kSecond, withDone));
+        scripted::WaitForReports();
+    };
+    fill();
+    fill();
+    scripted::LoseFrames(110250);  // 2.5 s while the handler was stalled
+    fill();
+    fill(false);       // a buffer that came back unfinished
+    g_bRecording = 0;  // the press: what the device drops from now on is not a loss
+    scripted::LoseFrames(44100);
+    fill();
+    button_.caption = kStopCaption;
+    ToggleRecording(button_);
+    EXPECT_EQ(Causes(),
+              std::vector<std::string>{"3.5 s of audio could not be recorded because the computer did not "
+                                       "keep up: 2.5 s at 0:02, 1.0 s at 0:05."});
+}
+
+TEST(LossLog, SaysNothingWithoutLossAndMergesWhatWasLostAtOnePlace) {
+    LossLog log;
+    log.NoteCaptured(44100 * 61);
+    EXPECT_EQ(log.Describe(), "");
+    log.NoteLost(4410);
+    log.NoteLost(4410);  // the same stall, seen twice
+    for (int i = 0; i < 6; ++i) {
+        log.NoteCaptured(44100);
+        log.NoteLost(441);
+    }
+    EXPECT_EQ(log.Describe(),
+              "0.3 s of audio could not be recorded because the computer did not keep up: 0.2 s at 1:01, "
+              "0.0 s at 1:02, 0.0 s at 1:03, 0.0 s at 1:04, 0.0 s at 1:05 and 2 more.");
+    log.Reset();
+    EXPECT_EQ(log.Describe(), "");
+}
+
 TEST(BitRateText, LeadingNumberOrElse128) {
     EXPECT_EQ(ParseBitRate(L"16 Kbps"), 16u);
     EXPECT_EQ(ParseBitRate(L"256 Kbps"), 256u);
