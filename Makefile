@@ -3,7 +3,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all build test run bench clean
+.PHONY: all build test run bench sanitize fuzz clean
 
 all: build
 
@@ -23,6 +23,21 @@ run:
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET)
 	scripts/run-voxmere $(BUILD_DIR)/bin/voxmere
+
+# The unit and integration suites under AddressSanitizer with UndefinedBehaviorSanitizer, then
+# under ThreadSanitizer. Their test presets set LD_LIBRARY_PATH to the build's bin/: the
+# sanitizers' dlopen interceptor makes the runtime, not the test binary, the caller, so the
+# binary's $ORIGIN RUNPATH no longer finds lame_enc.so.
+sanitize:
+	scripts/deps sanitize
+	for p in asan tsan; do cmake --preset $$p && cmake --build --preset $$p || exit 1; done
+	scripts/test-env run bash -c 'ctest --preset asan && ctest --preset tsan'
+
+# The encoder module's record and input under libFuzzer, FUZZ_SECONDS long.
+FUZZ_SECONDS ?= 60
+fuzz:
+	scripts/deps fuzz
+	scripts/fuzz $(FUZZ_SECONDS)
 
 bench:
 	scripts/deps bench
