@@ -221,4 +221,26 @@ TEST_F(RecordingTest, ServerThatDiesMidRecordingEndsTheSessionAndKeepsWhatCameBe
     EXPECT_LT(probe.maxPhaseJumpSamples, 2.0);
 }
 
+TEST_F(RecordingTest, AStalledHandlerCostsAudioThatIsToldAndNothingElse) {
+    StartServer({440});
+    const std::string stalling =
+        (std::filesystem::canonical("/proc/self/exe").parent_path() / "stalling_enc.so").string();
+    g_pszEncoderLibrary = stalling.c_str();
+    g_bEncoderLoaded = 0;  // this process may have loaded the real module already
+    const Mp3Probe probe = Record(L"128 Kbps", 6000ms);
+    g_pszEncoderLibrary = "lame_enc.so";
+    g_bEncoderLoaded = 0;
+    ASSERT_TRUE(probe.ok) << probe.error;
+
+    // Three buffers cover two seconds of a 2.5 s stall: about half a second is lost.
+    const auto causes = Causes();
+    ASSERT_EQ(causes.size(), 1u);
+    EXPECT_NE(causes[0].find(" of audio could not be recorded"), std::string::npos) << causes[0];
+    EXPECT_NE(causes[0].find(" at 0:0"), std::string::npos) << causes[0];
+    const double lost = std::stod(causes[0]);
+    EXPECT_NEAR(lost, 0.5, 0.2) << causes[0];
+    EXPECT_NEAR(SoundingSeconds(probe), 6.0 - lost, 0.2);
+    EXPECT_NEAR(probe.dominantHz, 440.0, 2.0);
+}
+
 }  // namespace
