@@ -1,11 +1,14 @@
 // Whole sessions against a private PulseAudio server with the real capture backend and the
 // real encoder module: what lands in the file is decoded and measured.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -240,6 +243,34 @@ TEST_F(RecordingTest, AStalledHandlerCostsAudioThatIsToldAndNothingElse) {
     const double lost = std::stod(causes[0]);
     EXPECT_NEAR(lost, 0.5, 0.2) << causes[0];
     EXPECT_NEAR(SoundingSeconds(probe), 6.0 - lost, 0.2);
+    EXPECT_NEAR(probe.dominantHz, 440.0, 2.0);
+}
+
+TEST_F(RecordingTest, FullDiskEndsTheSessionWithThePathAndTheSystemsWordsAndAPlayableFile) {
+    const auto disk = folder_ / "small-disk";
+    std::filesystem::create_directory(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=48k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << "); needs root";
+    }
+    struct Unmount {
+        std::filesystem::path at;
+        ~Unmount() { umount(at.c_str()); }
+    } unmount{disk};
+    StartServer({440});
+    const auto path = disk / "out.mp3";
+    button_.settings = {L"256 Kbps", path.wstring(), 0};  // 32 kB a second: full within two
+    Press();
+    ASSERT_TRUE(WaitUntil([this] { return !Causes().empty(); }, 5000ms)) << "the full disk went unnoticed";
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }, 2000ms));
+    Press();
+    const auto causes = Causes();
+    EXPECT_NE(causes[0].find("Writing \"" + path.string() + "\" failed: No space left on device"),
+              std::string::npos)
+        << causes[0];
+
+    const Mp3Probe probe = ProbeMp3File(path.string());
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_GE(SoundingSeconds(probe), 0.9);
     EXPECT_NEAR(probe.dominantHz, 440.0, 2.0);
 }
 
