@@ -1,0 +1,36 @@
+#include "voxmere_app.h"
+
+#include "voxmere_dlg.h"
+
+wxIMPLEMENT_APP_NO_MAIN(CVoxmereApp);
+
+// Arguments are ignored: neither wx nor GTK sees them, so none can change the start, make it
+// fail or print a usage text.
+int main(int, char** argv) {
+    char fallbackName[] = "voxmere";  // a process may be started without even its own name
+    char* programOnly[] = {argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
+    int count = 1;
+    return wxEntry(count, programOnly);
+}
+
+// wxApp::OnInit is not called: all it would add is command-line parsing.
+bool CVoxmereApp::OnInit() {
+    InitInstance();
+    // true lets wx go on to OnRun and OnExit; false would make the process exit with 255.
+    return true;
+}
+
+// The window's modal loop was the application's only one; once it has ended the process
+// ends, with status 0.
+int CVoxmereApp::OnRun() {
+    return 0;
+}
+
+bool CVoxmereApp::InitInstance() {
+    // Names where settings would be kept; Voxmere reads and writes none.
+    SetVendorName("Local AppWizard-Generated Applications");
+    CVoxmereDlg dlg;
+    SetTopWindow(&dlg);
+    dlg.ShowModal();
+    return false;
+}
