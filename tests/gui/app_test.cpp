@@ -1,0 +1,197 @@
+// The real voxmere binary, driven from outside with xdotool as a person drives it with the
+// keyboard, recording the test environment's 440 Hz tone through the real capture layer and
+// encoder module.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mp3_probe.h"
+
+namespace {
+
+// Runs a shell command; its standard output, without the final line feed.
+std::string Shell(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof(buffer), pipe) != nullptr) {
+            output += buffer;
+        }
+        pclose(pipe);
+    }
+    while (!output.empty() && output.back() == '\n') {
+        output.pop_back();
+    }
+    return output;
+}
+
+// One voxmere process, started in its own folder (where "RecordedAudio.mp3" lands) with
+// its output kept in a file.
+class Voxmere {
+public:
+    Voxmere(const std::filesystem::path& folder, std::vector<std::string> arguments = {}) : folder_(folder) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (chdir(folder.c_str()) != 0)
+                _exit(126);
+            const std::string log = (folder / "voxmere.log").string();
+            if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr))
+                _exit(126);
+            std::vector<char*> argv = {const_cast<char*>(VOXMERE_EXECUTABLE)};
+            for (std::string& argument : arguments) {
+                argv.push_back(argument.data());
+            }
+            argv.push_back(nullptr);
+            execv(VOXMERE_EXECUTABLE, argv.data());
+            _exit(127);
+        }
+    }
+    ~Voxmere() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // Waits for the window and gives it the keyboard (no window manager does here).
+    bool FindWindow() {
+        window_ = Shell("timeout 20 xdotool search --sync --all --onlyvisible --pid " + std::to_string(pid_) +
+                        " --name '^Voxmere$' 2>/dev/null | head -1");
+        if (window_.empty())
+            return false;
+        Shell("xdotool windowfocus --sync " + window_);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return true;
+    }
+    // xdotool commands against the focused window, e.g. "key Return sleep 3 key Return".
+    void Keys(const std::string& commands) { Shell("xdotool " + commands); }
+
+    // The exit status, or -1 if it did not end within the limit.
+    int Wait(std::chrono::seconds limit = std::chrono::seconds(20)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = 0;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return -1;
+    }
+    std::string Log() const {
+        std::ifstream in(folder_ / "voxmere.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+private:
+    std::filesystem::path folder_;
+    pid_t pid_ = -1;
+    std::string window_;
+};
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/voxmere-app.XXXXXX";
+        folder_ = mkdtemp(pattern);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    // The recording, decoded; checks what every recording of the tone must be.
+    Mp3Probe Recording(const std::filesystem::path& path) {
+        const Mp3Probe probe = ProbeMp3File(path.string());
+        EXPECT_TRUE(probe.ok) << probe.error;
+        EXPECT_NEAR(probe.dominantHz, 440.0, 2.0);
+        return probe;
+    }
+
+    std::filesystem::path folder_;
+};
+
+}  // namespace
+
+// The window starts on Start Recording: Enter starts, Enter three seconds later stops.
+TEST_F(AppTest, EnterStartsAndStopsAThreeSecondRecording) {
+    Voxmere voxmere(folder_);
+    ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+    voxmere.Keys("key Return sleep 3 key Return sleep 0.5 key Escape");
+    ASSERT_EQ(voxmere.Wait(), 0) << voxmere.Log();
+
+    const Mp3Probe probe = Recording(folder_ / "RecordedAudio.mp3");
+    EXPECT_NEAR(probe.seconds, 3.0, 0.2);
+    ASSERT_FALSE(probe.frames.empty());
+    for (const Mp3Frame& frame : probe.frames) {
+        ASSERT_EQ(frame.bitrateKbps, 64) << "64 Kbps is the default";
+    }
+    EXPECT_TRUE(voxmere.Log().empty()) << voxmere.Log();
+}
+
+// Escape while recording ends the process with status 0, the session stopped first: the
+// file holds the whole recording and decodes to its end.
+TEST_F(AppTest, EscapeWhileRecordingEndsWithACompleteFile) {
+    Voxmere voxmere(folder_);
+    ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+    voxmere.Keys("key Return sleep 2 key Escape");
+    ASSERT_EQ(voxmere.Wait(), 0) << voxmere.Log();
+
+    const Mp3Probe probe = Recording(folder_ / "RecordedAudio.mp3");
+    EXPECT_NEAR(probe.seconds, 2.0, 0.2);
+    EXPECT_LT(probe.maxPhaseJumpSamples, 1.0) << "a gap or a cut in the recording";
+}
+
+// No argument changes the start, makes it fail or prints a usage text; and nothing stops a
+// second copy from running beside the first.
+TEST_F(AppTest, ArgumentsAreIgnoredAndTwoCopiesRunSideBySide) {
+    std::filesystem::create_directory(folder_ / "first");
+    std::filesystem::create_directory(folder_ / "second");
+    Voxmere first(folder_ / "first", {"--help", "--bogus=1", "-x", "no such file.mp3"});
+    Voxmere second(folder_ / "second", {"--display=:9999", "--version"});
+    ASSERT_TRUE(first.FindWindow()) << first.Log();
+    ASSERT_TRUE(second.FindWindow()) << second.Log();
+    second.Keys("key Escape");
+    EXPECT_EQ(second.Wait(), 0) << second.Log();
+    ASSERT_TRUE(first.FindWindow());
+    first.Keys("key Escape");
+    EXPECT_EQ(first.Wait(), 0) << first.Log();
+    EXPECT_TRUE(first.Log().empty()) << first.Log();
+    EXPECT_TRUE(second.Log().empty()) << second.Log();
+}
+
+// Browse through the real save dialog: a name typed without extension gets ".mp3", and the
+// recording lands there.
+TEST_F(AppTest, BrowseWithATypedNameRecordsToItWithMp3Appended) {
+    Voxmere voxmere(folder_);
+    ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+    // Tab order: Start/Stop, device list, output box, Browse...
+    voxmere.Keys("key Tab Tab Tab Return");
+    const std::string chooser =
+        Shell("timeout 20 xdotool search --sync --onlyvisible --name '^Save As$' | head -1");
+    ASSERT_FALSE(chooser.empty()) << "the save dialog did not appear";
+    Shell("xdotool windowfocus --sync " + chooser + " sleep 0.5");
+    // The name field has the focus with the offered name selected; typing replaces it.
+    voxmere.Keys("key ctrl+a type --delay 20 '" + (folder_ / "take").string() + "'");
+    voxmere.Keys("sleep 0.3 key Return sleep 1");
+    ASSERT_TRUE(voxmere.FindWindow());
+    // Back on Browse...: Shift+Tab to the output box, where Enter starts and stops.
+    voxmere.Keys("key shift+Tab Return sleep 1.5 key Return sleep 0.5 key Escape");
+    ASSERT_EQ(voxmere.Wait(), 0) << voxmere.Log();
+
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "RecordedAudio.mp3"));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "take"));
+    const Mp3Probe probe = Recording(folder_ / "take.mp3");
+    EXPECT_NEAR(probe.seconds, 1.5, 0.2);
+}
