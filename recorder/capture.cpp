@@ -187,7 +187,7 @@ void OnBufferFilled(WAVEHDR* header) {
         const MMRESULT result = waveInAddBuffer(g_hWaveIn, header, sizeof(WAVEHDR));
         queued = result == MMSYSERR_NOERROR;
         if (!queued)
-            RecordFailure("The input device stopped taking buffers: " + CaptureErrorText(result));
+            RecordFailure("Recording stopped because the input device failed: " + CaptureErrorText(result));
     }
     if (!queued)
         --g_dwBuffersOut;

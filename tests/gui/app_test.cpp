@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "mp3_probe.h"
+#include "pulse_server.h"
 
 namespace {
 
@@ -89,6 +91,12 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return -1;
+    }
+    // How many windows titled "Voxmere" it shows: the main window, and a message over it.
+    int VoxmereWindows() {
+        const std::string ids = Shell("xdotool search --all --onlyvisible --pid " + std::to_string(pid_) +
+                                      " --name '^Voxmere$' 2>/dev/null");
+        return ids.empty() ? 0 : 1 + static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
     }
     std::string Log() const {
         std::ifstream in(folder_ / "voxmere.log");
@@ -194,4 +202,39 @@ TEST_F(AppTest, BrowseWithATypedNameRecordsToItWithMp3Appended) {
     EXPECT_FALSE(std::filesystem::exists(folder_ / "take"));
     const Mp3Probe probe = Recording(folder_ / "take.mp3");
     EXPECT_NEAR(probe.seconds, 1.5, 0.2);
+}
+
+// Killed in the middle of a recording, the process leaves a playable file holding everything
+// captured up to about a second and a half before the kill.
+TEST_F(AppTest, KilledWhileRecordingLeavesAPlayableFile) {
+    {
+        Voxmere voxmere(folder_);
+        ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+        voxmere.Keys("key Return sleep 5");
+    }  // SIGKILL
+    const Mp3Probe probe = Recording(folder_ / "RecordedAudio.mp3");
+    EXPECT_GE(probe.seconds, 3.5);
+}
+
+// The sound server dies mid-recording: within two seconds the window says so, and the file
+// keeps what came before.
+TEST_F(AppTest, SoundServerDyingMidRecordingIsToldWithinTwoSeconds) {
+    PrivatePulseServer server({});
+    ASSERT_TRUE(server.Start()) << server.Error();  // the process, and so voxmere, now uses it
+    ASSERT_GE(server.AddTone("tone", 440, "Tone"), 0) << server.Error();
+    ASSERT_EQ(server.Pactl({"set-default-source", "tone.monitor"}), 0);
+    Voxmere voxmere(folder_);
+    ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+    voxmere.Keys("key Return sleep 3");
+    server.Kill();
+    const auto killed = std::chrono::steady_clock::now();
+    while (voxmere.VoxmereWindows() < 2 &&
+           std::chrono::steady_clock::now() - killed < std::chrono::seconds(5)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(voxmere.VoxmereWindows(), 2) << "no message";
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(2));
+
+    const Mp3Probe probe = Recording(folder_ / "RecordedAudio.mp3");
+    EXPECT_GE(probe.seconds, 2.0);
 }
