@@ -1,5 +1,7 @@
 // The encoder binding: the record handed to the module, loading and rejecting modules, the
 // output file's life, and failures told rather than swallowed.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine_fixture.h"
@@ -140,6 +142,27 @@ TEST_F(EncoderTest, UncreatableFileIsNamedWithTheSystemsWords) {
 
     EXPECT_EQ(OpenEncoder(128, 44100, 0, folder_.wstring()), 0);  // a folder, not a file
     EXPECT_NE(TakeFailure().find("Is a directory"), std::string::npos);
+}
+
+TEST_F(EncoderTest, FolderWithoutWritePermissionIsNamed) {
+    const auto locked = Path("locked");
+    std::filesystem::create_directory(locked);
+    std::filesystem::permissions(folder_, std::filesystem::perms::all);
+    std::filesystem::permissions(
+        locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                    std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+    // Root writes anywhere: the child gives up root first, as a person's session has none. A
+    // fresh process for it, since this one may run threads.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0 && setuid(65534) != 0)
+                std::exit(3);
+            OpenEncoder(128, 44100, 0, (locked / "out.mp3").wstring());
+            std::fputs(TakeFailure().c_str(), stderr);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "Cannot create \".*/locked/out.mp3\": Permission denied");
 }
 
 TEST_F(EncoderTest, FileHoldsTheChunksInOrderThenTheFlushedTail) {
