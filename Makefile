@@ -44,6 +44,7 @@ bench:
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET)
 	scripts/test-env run $(BUILD_DIR)/bin/bench_encode
+	scripts/test-env run bench/run $(BUILD_DIR)/bin
 
 clean:
 	rm -rf build
