@@ -18,11 +18,12 @@ test:
 	cmake --build --preset $(PRESET)
 	scripts/test-env run ctest --preset test
 
+# The program alone: the packages for tests and benchmarks are not needed.
 run:
 	scripts/deps run
-	cmake --preset $(PRESET)
-	cmake --build --preset $(PRESET)
-	scripts/run-voxmere $(BUILD_DIR)/bin/voxmere
+	cmake --preset run
+	cmake --build --preset run
+	scripts/run-voxmere build/run/bin/voxmere
 
 # The unit and integration suites under AddressSanitizer with UndefinedBehaviorSanitizer, then
 # under ThreadSanitizer. Their test presets set LD_LIBRARY_PATH to the build's bin/: the
