@@ -12,23 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "button.h"
 #include "session.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class Button : public RecordButton {
-public:
-    explicit Button(SessionSettings settings) : settings_(std::move(settings)) {}
-    std::wstring GetCaption() const override { return caption_; }
-    void SetCaption(const std::wstring& caption) override { caption_ = caption; }
-    SessionSettings ReadSettings() const override { return settings_; }
-
-private:
-    std::wstring caption_ = kStartCaption;
-    SessionSettings settings_;
-};
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();

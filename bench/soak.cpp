@@ -11,21 +11,10 @@
 #include <string>
 #include <thread>
 
+#include "button.h"
 #include "session.h"
 
 namespace {
-
-class Button : public RecordButton {
-public:
-    explicit Button(SessionSettings settings) : settings_(std::move(settings)) {}
-    std::wstring GetCaption() const override { return caption_; }
-    void SetCaption(const std::wstring& caption) override { caption_ = caption; }
-    SessionSettings ReadSettings() const override { return settings_; }
-
-private:
-    std::wstring caption_ = kStartCaption;
-    SessionSettings settings_;
-};
 
 long PeakKilobytes() {
     rusage usage{};
