@@ -176,12 +176,10 @@ const char* waveInLastServerError();
 // here.
 uint64_t waveInGetLostFrames(HWAVEIN hwi);
 
-// Whether the device is still healthy. When the sound server or the source goes away while
-// the device is open, the device notices within a second, stops, hands back every buffer as
-// waveInReset does, refuses new buffers and waveInStart with MMSYSERR_NODRIVER, and keeps the
-// cause. Returns MMSYSERR_NOERROR (text "") while healthy, MMSYSERR_NODRIVER with the cause
-// ("The sound server went away (Connection terminated)") once failed, MMSYSERR_INVALHANDLE
-// for an unknown handle. text may be null when size is 0; it is cut to size with a null.
-MMRESULT waveInGetDeviceError(HWAVEIN hwi, char* text, size_t size);
+// A device whose sound server or source goes away while it is open notices within a second,
+// stops, and hands back every buffer as waveInReset does. From then on waveInAddBuffer and
+// waveInStart refuse with MMSYSERR_NODRIVER, and waveInLastServerError gives the cause ("The
+// sound server went away (Connection terminated)"); stop, reset, unprepare and close work as
+// usual.
 
 #endif  // _WIN32

@@ -754,17 +754,3 @@ uint64_t waveInGetLostFrames(HWAVEIN hwi) {
     std::lock_guard<std::mutex> lock(device->queueMutex);
     return device->lostBytes / kFrameBytes;
 }
-
-MMRESULT waveInGetDeviceError(HWAVEIN hwi, char* text, size_t size) {
-    const auto device = Find(hwi);
-    std::string cause;
-    MMRESULT result = MMSYSERR_INVALHANDLE;
-    if (device) {
-        std::lock_guard<std::mutex> lock(device->queueMutex);
-        cause = device->failure;
-        result = cause.empty() ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
-    }
-    if (text != nullptr && size > 0)
-        std::snprintf(text, size, "%s", cause.c_str());
-    return result;
-}

@@ -513,11 +513,8 @@ void ExpectHandedBackAfterLoss(HWAVEIN hwi, Listener& listener, Buffers& buffers
             EXPECT_EQ(data[i].bytes, 0u);
         }
     }
-    char text[200];
-    EXPECT_EQ(waveInGetDeviceError(hwi, text, sizeof(text)), MMSYSERR_NODRIVER);
-    EXPECT_NE(std::string(text).find(cause), std::string::npos) << text;
     EXPECT_EQ(waveInAddBuffer(hwi, &buffers[0], sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
-    EXPECT_STREQ(waveInLastServerError(), text);
+    EXPECT_NE(std::string(waveInLastServerError()).find(cause), std::string::npos) << waveInLastServerError();
     EXPECT_EQ(waveInStart(hwi), MMSYSERR_NODRIVER);
     EXPECT_EQ(waveInReset(hwi), MMSYSERR_NOERROR);
     for (WAVEHDR& header : buffers.headers) {
@@ -528,9 +525,6 @@ void ExpectHandedBackAfterLoss(HWAVEIN hwi, Listener& listener, Buffers& buffers
 
 TEST_F(CaptureTest, ServerGoingAwayEndsTheDeviceAndHandsBackEveryBuffer) {
     Queue(0, 3);
-    char text[200];
-    EXPECT_EQ(waveInGetDeviceError(hwi_, text, sizeof(text)), MMSYSERR_NOERROR);
-    EXPECT_STREQ(text, "");
     ASSERT_EQ(waveInStart(hwi_), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(milliseconds(400));
     server_.Kill();
