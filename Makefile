@@ -7,8 +7,9 @@ BUILD_DIR := build/$(PRESET)
 
 all: build
 
+# Everything, tests and benchmarks included (their packages too).
 build:
-	scripts/deps build
+	scripts/deps test
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET)
 
