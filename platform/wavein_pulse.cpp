@@ -437,6 +437,11 @@ bool ValidHeader(const WAVEHDR* header, UINT size) {
     return header != nullptr && size == sizeof(WAVEHDR);
 }
 
+// A header whose buffer can take at least one frame: what prepare and queueing require.
+bool ValidBuffer(const WAVEHDR* header, UINT size) {
+    return ValidHeader(header, size) && header->lpData != nullptr && header->dwBufferLength >= kFrameBytes;
+}
+
 // Device::control held: `closed` changes only under it, so the answer stays true until the
 // caller lets go, and the connection may be used.
 bool IsClosed(Device& device) {
@@ -541,9 +546,8 @@ MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
     const auto device = Find(hwi);
     if (!device)
         return MMSYSERR_INVALHANDLE;
-    if (!ValidHeader(pwh, cbwh) || pwh->lpData == nullptr || pwh->dwBufferLength < kFrameBytes) {
+    if (!ValidBuffer(pwh, cbwh))
         return MMSYSERR_INVALPARAM;
-    }
     std::lock_guard<std::mutex> lock(device->queueMutex);
     if (device->Holds(pwh))
         return WAVERR_STILLPLAYING;
@@ -570,9 +574,8 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
     const auto device = Find(hwi);
     if (!device)
         return MMSYSERR_INVALHANDLE;
-    if (!ValidHeader(pwh, cbwh) || pwh->lpData == nullptr || pwh->dwBufferLength < kFrameBytes) {
+    if (!ValidBuffer(pwh, cbwh))
         return MMSYSERR_INVALPARAM;
-    }
     std::lock_guard<std::mutex> lock(device->queueMutex);
     if (device->closed)
         return MMSYSERR_INVALHANDLE;

@@ -27,20 +27,11 @@
 #include "mp3_probe.h"
 #include "pulse_server.h"
 #include "session.h"
+#include "wait_until.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // Seconds of sound in the decoded left channel: from the first to the last sample louder than
 // a quarter of the peak. The encoder's lead-in and the padding of the last frame are silent,

@@ -9,22 +9,13 @@
 
 #include "engine_fixture.h"
 #include "fake_button.h"
+#include "wait_until.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
 constexpr uint32_t kSecond = 176400;  // bytes of one full capture buffer
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 3000ms) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 // The first 16-bit value of second n: the scripted device counts values from the open.
 int16_t FirstValueOfSecond(int n) {
