@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "failure.h"
+#include "output_file.h"
 
 const char* g_pszEncoderLibrary = "lame_enc.so";
 
@@ -86,9 +87,13 @@ int OpenEncoder(DWORD bitrate, DWORD sampleRate, DWORD reSampleRate, const std::
     g_outputPathUtf8 = ToUtf8(path);
     g_bOutputFailed = false;
     int result = 1;
-    g_pOutputFile = std::fopen(g_outputPathUtf8.c_str(), "wb");
+    OutputFileError why;
+    g_pOutputFile = OpenOutputFile(std::u8string(g_outputPathUtf8.begin(), g_outputPathUtf8.end()), &why);
     if (g_pOutputFile == nullptr) {
-        RecordFailure("Cannot create \"" + g_outputPathUtf8 + "\": " + std::strerror(errno));
+        RecordFailure(why.busy ? "Cannot record to \"" + g_outputPathUtf8 +
+                                     "\": the file is being recorded by another Voxmere window. "
+                                     "Choose another file, or stop that recording first."
+                               : "Cannot create \"" + g_outputPathUtf8 + "\": " + why.text);
         result = 0;
     }
 

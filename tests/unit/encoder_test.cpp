@@ -1,10 +1,13 @@
 // The encoder binding: the record handed to the module, loading and rejecting modules, the
 // output file's life, and failures told rather than swallowed.
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "engine_fixture.h"
+#include "output_file.h"
 
 namespace {
 
@@ -216,3 +219,43 @@ TEST_F(EncoderTest, PathIsUsedWholeAndNonAsciiNamesWork) {
 }
 
 }  // namespace
+
+TEST_F(EncoderTest, FileBeingRecordedElsewhereIsRefusedAndKeptWhole) {
+    const auto path = Path("shared.mp3");
+    // Another process records the file: it holds the lock until told to let go.
+    int ready[2], release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        close(release[1]);  // else the release below never reads as end of file
+        OutputFileError error;
+        FILE* file = OpenOutputFile(path, &error);
+        const char took = file != nullptr && std::fputs("theirs", file) >= 0 && std::fflush(file) == 0;
+        (void)!write(ready[1], &took, 1);
+        char done;
+        (void)!read(release[0], &done, 1);
+        _exit(0);
+    }
+    close(release[0]);
+    char took = 0;
+    ASSERT_EQ(read(ready[0], &took, 1), 1);
+    ASSERT_TRUE(took);
+
+    EXPECT_EQ(OpenEncoder(128, 44100, 0, path.wstring()), 0);
+    EXPECT_EQ(g_pOutputFile, nullptr);
+    EXPECT_NE(TakeFailure().find("is being recorded by another Voxmere window"), std::string::npos);
+    EXPECT_EQ(ReadBytes(path), Bytes("theirs"));
+    CloseEncoder();
+
+    close(release[1]);
+    waitpid(holder, nullptr, 0);
+    // The lock went with its holder: the file can be recorded now, and a second open of it in
+    // this same process is refused while this session holds it.
+    ASSERT_EQ(OpenEncoder(128, 44100, 0, path.wstring()), 1);
+    EXPECT_TRUE(ReadBytes(path).empty());
+    OutputFileError error;
+    EXPECT_EQ(OpenOutputFile(path, &error), nullptr);
+    EXPECT_TRUE(error.busy);
+}

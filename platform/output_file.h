@@ -1,0 +1,23 @@
+// The recording's output file, one writer at a time.
+//
+// A session's file is locked exclusively from before it is truncated until it is closed, so
+// a second session (in this process or another) that picks the same path is refused before
+// it can wipe or interleave with the recording in progress. The lock binds writers only:
+// players and copy tools can read the file while it grows.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+struct OutputFileError {
+    bool busy = false;  // another session holds the file
+    std::string text;   // the system's words when the open failed for another reason
+};
+
+// Creates path, or opens the existing file without touching its contents, takes the
+// exclusive lock and only then truncates it to zero length. Returns the stream, positioned at
+// the start, or null with *error filled: busy when another session holds the lock (the file
+// is then untouched), otherwise the system's words ("No such file or directory", "Is a
+// directory", "Permission denied"). The lock lasts until fclose; no child process inherits it.
+FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error);

@@ -1,0 +1,52 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "output_file.h"
+
+namespace {
+std::string SystemText(DWORD code) {
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        code, 0, text, sizeof(text), nullptr);
+    std::string words(text, length);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+        words.pop_back();
+    return words.empty() ? "error " + std::to_string(code) : words;
+}
+}  // namespace
+
+FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error) {
+    *error = {};
+    // Sharing read but not write is the lock: while this handle is open every other open for
+    // writing fails with a sharing violation, in this process or another. OPEN_ALWAYS keeps
+    // an existing file whole until the handle is ours; the handle is not inheritable.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD why = GetLastError();
+        if (why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION)
+            error->busy = true;
+        else
+            error->text = SystemText(why);
+        return nullptr;
+    }
+    // Only a file on disk has a length to cut; a device (NUL) is written as it is.
+    if (GetFileType(file) == FILE_TYPE_DISK && !SetEndOfFile(file)) {
+        error->text = SystemText(GetLastError());
+        CloseHandle(file);
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        error->text = "cannot attach a stream to the file";
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(fd, "wb");
+    if (stream == nullptr) {
+        error->text = "cannot attach a stream to the file";
+        _close(fd);  // closes the handle too
+    }
+    return stream;
+}
