@@ -22,6 +22,10 @@ namespace {
 // Whether g_hbeStream is an open stream. Handle values are the module's business (0 may be
 // valid), so openness is kept apart from the handle.
 bool g_bStreamOpen = false;
+// Set once the stream has taken a chunk. A stream that took none holds nothing worth
+// flushing: its flush is a frame of silence, which would turn a take that recorded nothing
+// into a file that looks like a recording.
+bool g_bStreamFed = false;
 // Set by a failed write: nothing more is appended, so the file ends with the last whole
 // chunk rather than a tail that no longer follows on from it.
 bool g_bOutputFailed = false;
@@ -120,6 +124,7 @@ int OpenEncoder(DWORD bitrate, DWORD sampleRate, DWORD reSampleRate, const std::
     const BE_ERR err = g_EncoderApi.beInitStream(&g_EncoderConfig, &g_dwEncoderSamples,
                                                  &g_dwEncoderBufferSize, &g_hbeStream);
     g_bStreamOpen = err == BE_ERR_SUCCESSFUL;
+    g_bStreamFed = false;
     if (!g_bStreamOpen) {
         RecordFailure("The MP3 encoder refused " + std::to_string(bitrate) + " kbps at " +
                       std::to_string(sampleRate) + " Hz (error " + std::to_string(err) + ").");
@@ -133,6 +138,7 @@ BE_ERR EncodeChunk(const short* pcm, DWORD nSamples, unsigned char* out, DWORD* 
         *outBytes = 0;
         return BE_ERR_INVALID_HANDLE;
     }
+    g_bStreamFed = true;
     return g_EncoderApi.beEncodeChunk(g_hbeStream, nSamples, pcm, out, outBytes);
 }
 
@@ -153,10 +159,11 @@ int AppendToOutput(const unsigned char* bytes, DWORD count) {
 void CloseEncoder() {
     if (g_bStreamOpen) {
         // The flush holds the last frames the encoder kept back (up to about a second at
-        // low rates); without it they would be lost.
+        // low rates); without it they would be lost. Only after a chunk, so a session that
+        // encoded nothing leaves its file empty.
         unsigned char tail[7200 * 2];
         DWORD tailBytes = 0;
-        if (g_EncoderApi.beDeinitStream(g_hbeStream, tail, &tailBytes) == BE_ERR_SUCCESSFUL) {
+        if (g_bStreamFed && g_EncoderApi.beDeinitStream(g_hbeStream, tail, &tailBytes) == BE_ERR_SUCCESSFUL) {
             AppendToOutput(tail, tailBytes);
         }
         g_EncoderApi.beCloseStream(g_hbeStream);

@@ -54,8 +54,9 @@ int OpenEncoder(DWORD bitrate, DWORD sampleRate, DWORD reSampleRate, const std::
 // stream. For up to 88200 values the output never exceeds 705600 bytes.
 BE_ERR EncodeChunk(const short* pcm, DWORD nSamples, unsigned char* out, DWORD* outBytes);
 
-// Flushes what the encoder still holds into the file, closes the stream, then the file.
-// Only what is open is closed; safe to call when nothing is.
+// Flushes what the encoder still holds into the file (only when it was given at least one
+// chunk: a session that encoded nothing leaves an empty file), closes the stream, then the
+// file. Only what is open is closed; safe to call when nothing is.
 void CloseEncoder();
 
 // Appends one encoded chunk to g_pOutputFile and hands it to the operating system at once,

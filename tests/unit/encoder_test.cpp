@@ -215,7 +215,7 @@ TEST_F(EncoderTest, PathIsUsedWholeAndNonAsciiNamesWork) {
     ASSERT_EQ(OpenEncoder(128, 44100, 0, wide), 1);
     CloseEncoder();
     EXPECT_TRUE(std::filesystem::exists(path));
-    EXPECT_EQ(ReadBytes(path), Bytes("TAIL"));
+    EXPECT_TRUE(ReadBytes(path).empty());
 }
 
 }  // namespace
