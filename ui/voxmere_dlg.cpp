@@ -127,9 +127,7 @@ void CVoxmereDlg::OnInitDialog(wxInitDialogEvent&) {
         devices->Append(wxString(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)),
                         reinterpret_cast<void*>(static_cast<uintptr_t>(device)));
     }
-    if (devices->IsEmpty()) {
-        wxMessageBox("No Input Device Available", "Voxmere", wxOK | wxICON_INFORMATION, this);
-    } else {
+    if (!devices->IsEmpty()) {
         devices->SetSelection(0);
     }
     Control<wxChoice>(this, IDC_BITRATE)->SetSelection(kDefaultBitRatePosition);
@@ -137,6 +135,11 @@ void CVoxmereDlg::OnInitDialog(wxInitDialogEvent&) {
 
     FitTemplateToToolkit();
     Centre();
+    // Only now: the message may let the window be drawn behind it, which must then be the
+    // finished window, with its defaults and in its place.
+    if (devices->IsEmpty()) {
+        wxMessageBox("No Input Device Available", "Voxmere", wxOK | wxICON_INFORMATION, this);
+    }
     // wx would give the first focus to the first list; the window starts on the button.
     Control<wxButton>(this, IDOK)->SetFocus();
 }

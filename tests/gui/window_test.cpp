@@ -204,7 +204,16 @@ TEST_F(WindowTest, DeviceListKeepsDeviceNumberOrderPastAnUnreadableDevice) {
 TEST_F(WindowTest, NoDeviceIsSaidOnceAndTheWindowStaysWithAnEmptyList) {
     scripted::SetDevices({});
     Shown shown;
-    wxTEST_DIALOG(Open(), ExpectMessage(wxOK, &shown));
+    // Behind the message the window is already finished: its defaults set, its size fitted
+    // and centred for that size (centring it again moves nothing).
+    const auto finished = [this] {
+        EXPECT_EQ(List(IDC_BITRATE)->GetStringSelection(), "64 Kbps");
+        EXPECT_EQ(OutputBox()->GetValue(), "RecordedAudio.mp3");
+        const wxPoint shownAt = dlg_->GetPosition();
+        dlg_->Centre();
+        EXPECT_EQ(dlg_->GetPosition(), shownAt);
+    };
+    wxTEST_DIALOG(Open(), ExpectMessage(wxOK, &shown, finished));
     EXPECT_EQ(shown.count, 1);
     EXPECT_EQ(shown.message, "No Input Device Available");
     EXPECT_EQ(shown.caption, "Voxmere");
