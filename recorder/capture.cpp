@@ -14,13 +14,20 @@
 std::mutex g_hCaptureMutex;
 HWAVEIN g_hWaveIn = nullptr;
 WAVEFORMATEX g_WaveFormat = {};
-WAVEHDR g_WaveHeaders[kCaptureBufferCount] = {};
 unsigned char* g_pEncodedBuffer = nullptr;
 DWORD g_dwEncodedBytes = 0;
 std::atomic<DWORD> g_dwBuffersOut{0};
 LossLog g_CaptureLoss;
+static WAVEHDR g_FirstHeaders[kCaptureBufferCount] = {};
+WAVEHDR (*g_WaveHeaders)[kCaptureBufferCount] = &g_FirstHeaders;
 
 namespace {
+// Tables that a device given up on may still write into and report: kept reachable, never
+// freed and never reused. Bounded: each holds three seconds of buffers.
+constexpr size_t kAbandonedLimit = 4;
+WAVEHDR (*g_AbandonedHeaders[kAbandonedLimit])[kCaptureBufferCount] = {};
+size_t g_nAbandonedHeaders = 0;
+
 // Set by CloseCapture (and by a failure) before it asks for the buffers back: from then on no
 // handler queues a buffer again, so the device's hold on them can only shrink. The recording
 // flag alone cannot say this: a session that fails ends while the flag is still set.
@@ -42,6 +49,25 @@ std::string DeviceName(UINT deviceNumber) {
     }
     return "\"" + ToUtf8(caps.szPname) + "\"";
 }
+
+// Under g_hCaptureMutex: leaves the current table and its buffers to a device that still
+// holds them, and gives the next session a fresh one (none past the limit).
+void AbandonHeaders() {
+    g_AbandonedHeaders[g_nAbandonedHeaders++] = g_WaveHeaders;
+    g_WaveHeaders = g_nAbandonedHeaders < kAbandonedLimit ? new (std::nothrow)
+                                                                WAVEHDR[1][kCaptureBufferCount]()
+                                                          : nullptr;
+}
+
+bool IsCurrentHeader(const WAVEHDR* header) {
+    if (g_WaveHeaders == nullptr)
+        return false;
+    for (const WAVEHDR& current : *g_WaveHeaders) {
+        if (&current == header)
+            return true;
+    }
+    return false;
+}
 }  // namespace
 
 std::string CaptureErrorText(MMRESULT code) {
@@ -62,6 +88,12 @@ int OpenCapture(UINT deviceNumber) {
     g_WaveFormat.nAvgBytesPerSec = g_WaveFormat.nBlockAlign * g_WaveFormat.nSamplesPerSec;
     g_WaveFormat.cbSize = 0;
 
+    if (g_WaveHeaders == nullptr) {
+        RecordFailure(
+            "Input devices have kept the buffers of earlier recordings; restart Voxmere to "
+            "record again.");
+        return 0;
+    }
     g_bDraining = false;
     g_dwBuffersOut = 0;
     g_CaptureLoss.Reset();
@@ -74,7 +106,7 @@ int OpenCapture(UINT deviceNumber) {
         return 0;
     }
 
-    for (WAVEHDR& header : g_WaveHeaders) {
+    for (WAVEHDR& header : *g_WaveHeaders) {
         header.lpData = new (std::nothrow) char[g_WaveFormat.nAvgBytesPerSec];
         if (header.lpData == nullptr) {
             RecordFailure("Not enough memory for the capture buffers.");
@@ -123,20 +155,21 @@ void CloseCapture() {
 
     std::lock_guard<std::mutex> lock(g_hCaptureMutex);
     if (g_dwBuffersOut.load() != 0) {
-        // Freeing memory the device may still write into would corrupt the heap: keep the
-        // buffers (a small leak) and leave the device to the process's end.
+        // The device may still write into its buffers and headers, and report them: freeing,
+        // zeroing or reusing them would hand it memory that is no longer its own. It keeps
+        // them (a small, bounded leak) and is left open to the process's end.
         RecordFailure("The input device did not give back its buffers; it was left open.");
+        AbandonHeaders();
         g_hWaveIn = nullptr;
-        std::memset(g_WaveHeaders, 0, sizeof(g_WaveHeaders));
         return;
     }
-    for (WAVEHDR& header : g_WaveHeaders) {
+    for (WAVEHDR& header : *g_WaveHeaders) {
         if (header.lpData != nullptr) {
             waveInUnprepareHeader(g_hWaveIn, &header, sizeof(WAVEHDR));
             delete[] header.lpData;
         }
     }
-    std::memset(g_WaveHeaders, 0, sizeof(g_WaveHeaders));
+    std::memset(*g_WaveHeaders, 0, sizeof(*g_WaveHeaders));
     waveInClose(g_hWaveIn);
     g_hWaveIn = nullptr;
 }
@@ -148,6 +181,10 @@ void CALLBACK WaveInProc(HWAVEIN, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1, DWOR
 
 void OnBufferFilled(WAVEHDR* header) {
     std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+    // A late report from a device given up on: its header is not this session's, and
+    // neither the count of buffers out nor the rotation is its business.
+    if (!IsCurrentHeader(header))
+        return;
     const bool done = (header->dwFlags & WHDR_DONE) != 0;
     const bool recording = g_bRecording.load() != 0 && !g_bDraining && !g_bSessionFailed;
 

@@ -3,9 +3,10 @@
 // notification thread, in fill order, and queued again.
 //
 // Owners, per thread:
-//   - g_WaveHeaders and their lpData blocks: the worker between OpenCapture and waveInStart
+//   - *g_WaveHeaders and their lpData blocks: the worker between OpenCapture and waveInStart
 //     and again inside CloseCapture after every buffer is back; the device while a header is
-//     queued; the notification thread while it handles a report.
+//     queued; the notification thread while it handles a report. A table that a device
+//     never gave back stays that device's for the rest of the process (see CloseCapture).
 //   - g_pEncodedBuffer, g_dwEncodedBytes: the notification thread, under g_hCaptureMutex.
 //   - g_hWaveIn: written by the worker (OpenCapture, CloseCapture), read under the mutex.
 #pragma once
@@ -25,7 +26,9 @@ constexpr DWORD kEncodedBlockBytes = 705600;  // four capture buffers' worth
 extern std::mutex g_hCaptureMutex;
 extern HWAVEIN g_hWaveIn;
 extern WAVEFORMATEX g_WaveFormat;
-extern WAVEHDR g_WaveHeaders[kCaptureBufferCount];
+// The current session's table of headers. Null once devices have kept too many tables:
+// capture then refuses to open.
+extern WAVEHDR (*g_WaveHeaders)[kCaptureBufferCount];
 extern unsigned char* g_pEncodedBuffer;
 extern DWORD g_dwEncodedBytes;
 
@@ -45,6 +48,9 @@ int OpenCapture(UINT deviceNumber);
 // Stops the device, gets every buffer back (handling those that hold audio, so nothing
 // captured before the stop is lost), then unprepares and frees them, zeroes the table and
 // closes the device. Only what is open is closed; callable any number of times.
+// A device that keeps buffers for 5 s is given up: it keeps its table and buffers, which
+// are never freed or reused, the next session gets a fresh table, and a late report from
+// it touches nothing of that session (a few such tables at most; then capture refuses).
 void CloseCapture();
 
 // The device's or the server's words for a failed device operation.
@@ -55,5 +61,6 @@ void CALLBACK WaveInProc(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR
                          DWORD_PTR dwParam2);
 
 // Handles one buffer the device reported: encodes and appends what it holds, and queues it
-// again while the session records. Runs on the notification thread.
+// again while the session records. A header not in the current table is ignored. Runs on
+// the notification thread.
 void OnBufferFilled(WAVEHDR* header);

@@ -36,7 +36,9 @@ struct State {
     LPWAVEINPROC callback = nullptr;
     DWORD_PTR instance = 0;
     std::deque<WAVEHDR*> queue;
-    uint32_t headFilled = 0;  // bytes already in the head buffer
+    bool breakOnReset = false;
+    std::vector<WAVEHDR*> kept;  // held by a detached device
+    uint32_t headFilled = 0;     // bytes already in the head buffer
     int16_t nextValue = 0;
     uint64_t lostFrames = 0;
     std::deque<Report> reports;
@@ -123,6 +125,8 @@ void Reset() {
     s.serverError.clear();
     s.open = s.capturing = false;
     s.queue.clear();
+    s.breakOnReset = false;
+    s.kept.clear();
     s.handedBack.clear();
     s.headFilled = 0;
     s.nextValue = 0;
@@ -177,6 +181,21 @@ bool FillPartly(uint32_t bytes) {
 void LoseFrames(uint64_t frames) {
     std::lock_guard<std::mutex> lock(S().lock);
     S().lostFrames += frames;
+}
+
+void BreakOnReset() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().breakOnReset = true;
+}
+
+void ReportKept(uint32_t bytes) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    for (WAVEHDR* header : s.kept) {
+        std::memset(header->lpData, 0x5A, bytes);
+        HandBack(s, header, bytes, true);
+    }
+    s.kept.clear();
 }
 
 void SendMessage(UINT uMsg) {
@@ -350,6 +369,16 @@ MMRESULT waveInReset(HWAVEIN hwi) {
     if (!Known(hwi))
         return MMSYSERR_INVALHANDLE;
     bool first = true;
+    if (s.breakOnReset) {
+        if (s.capturing && s.headFilled > 0) {
+            HandBack(s, s.queue.front(), s.headFilled, true);
+            s.queue.pop_front();
+        }
+        s.kept.assign(s.queue.begin(), s.queue.end());
+        s.queue.clear();
+        s.breakOnReset = false;
+        s.open = false;  // detached: it answers no more calls, and a fresh one may open
+    }
     while (!s.queue.empty()) {
         WAVEHDR* head = s.queue.front();
         s.queue.pop_front();

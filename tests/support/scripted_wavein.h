@@ -37,6 +37,12 @@ bool FillNext(uint32_t bytes, bool withDone = true);
 bool FillPartly(uint32_t bytes);
 // The device drops frames of audio for want of a queued buffer (waveInGetLostFrames grows).
 void LoseFrames(uint64_t frames);
+// The next waveInReset acts as a broken driver: it hands back the buffer being filled but
+// keeps the queued ones, and the device is then detached (the next waveInOpen opens a fresh
+// one) and holds them until ReportKept.
+void BreakOnReset();
+// The detached device writes bytes of audio into each buffer it kept and reports it, late.
+void ReportKept(uint32_t bytes);
 // Reports a message other than WIM_DATA to the callback.
 void SendMessage(UINT uMsg);
 // Waits until every report so far has been handled by the callback.
