@@ -70,6 +70,28 @@ struct WAVEINCAPSW {
     WORD wReserved1;
 };
 
+// A position of the device, in the unit wType names.
+struct MMTIME {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+        DWORD ticks;
+        struct {
+            uint8_t hour, min, sec, frame, fps, dummy;
+            uint8_t pad[2];
+        } smpte;
+        struct {
+            DWORD songptrpos;
+        } midi;
+    } u;
+};
+
+#define TIME_MS 0x0001u
+#define TIME_SAMPLES 0x0002u
+#define TIME_BYTES 0x0004u
+
 #define WAVE_FORMAT_PCM 1
 #define WAVE_MAPPER ((UINT)-1)
 #define CALLBACK_FUNCTION 0x00030000u
@@ -148,6 +170,15 @@ MMRESULT waveInStop(HWAVEIN hwi);
 // each queued one with dwBytesRecorded 0, all marked WHDR_DONE and reported in queue order.
 // Does not wait for any report to be handled.
 MMRESULT waveInReset(HWAVEIN hwi);
+
+// How much audio the source has delivered while capturing, since the open or the last
+// waveInReset, in the unit pmmt->wType asks for
+// (TIME_SAMPLES: frames, TIME_BYTES, TIME_MS; any other unit is answered in TIME_BYTES, with
+// wType changed to say so). Every frame counts, also one dropped for want of a queued buffer,
+// so the position falls behind the clock only when the source itself delivers too little.
+// The count wraps at 2^32 in its unit.
+// cbmmt must be sizeof(MMTIME).
+MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt);
 
 // Closes the device and reports WIM_CLOSE. WAVERR_STILLPLAYING while the device still owns
 // a buffer (the caller must get every buffer back first). Does not wait for a report to be

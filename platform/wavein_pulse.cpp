@@ -217,7 +217,8 @@ struct Device {
     bool closing = false;
     bool closed = false;
     uint64_t lostBytes = 0;
-    std::string failure;  // "" while healthy
+    uint64_t deliveredBytes = 0;  // since waveInStart or the last waveInReset
+    std::string failure;          // "" while healthy
     std::thread notifier;
 
     ~Device() {
@@ -255,6 +256,7 @@ struct Device {
         std::lock_guard<std::mutex> lock(queueMutex);
         if (!capturing)
             return;
+        deliveredBytes += bytes;
         while (bytes > 0) {
             if (queued.empty()) {
                 lostBytes += bytes;
@@ -631,6 +633,7 @@ MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
         device->capturing = false;
         if (everyBuffer) {
             device->HandBackAll();
+            device->deliveredBytes = 0;
         } else if (device->headFill > 0) {
             device->HandBackHead();
         }
@@ -647,6 +650,33 @@ MMRESULT waveInStop(HWAVEIN hwi) {
 
 MMRESULT waveInReset(HWAVEIN hwi) {
     return Halt(hwi, true);
+}
+
+MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {
+    t_lastError.clear();
+    const auto device = Find(hwi);
+    if (!device)
+        return MMSYSERR_INVALHANDLE;
+    if (pmmt == nullptr || cbmmt != sizeof(MMTIME))
+        return MMSYSERR_INVALPARAM;
+    uint64_t bytes;
+    {
+        std::lock_guard<std::mutex> lock(device->queueMutex);
+        bytes = device->deliveredBytes;
+    }
+    switch (pmmt->wType) {
+        case TIME_SAMPLES:
+            pmmt->u.sample = static_cast<DWORD>(bytes / kFrameBytes);
+            break;
+        case TIME_MS:
+            pmmt->u.ms = static_cast<DWORD>(bytes / kFrameBytes * 1000 / kSampleRate);
+            break;
+        default:
+            pmmt->wType = TIME_BYTES;
+            pmmt->u.cb = static_cast<DWORD>(bytes);
+            break;
+    }
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInClose(HWAVEIN hwi) {

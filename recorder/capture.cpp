@@ -40,16 +40,6 @@ constexpr auto kBufferReturnLimit = std::chrono::seconds(5);
 // The device's count of dropped frames when the handler last looked.
 uint64_t g_qwDeviceLostFrames = 0;
 
-std::string DeviceName(UINT deviceNumber) {
-    if (deviceNumber == WAVE_MAPPER)
-        return "the default input device";
-    WAVEINCAPSW caps = {};
-    if (waveInGetDevCapsW(deviceNumber, &caps, sizeof(caps)) != MMSYSERR_NOERROR) {
-        return "input device " + std::to_string(deviceNumber);
-    }
-    return "\"" + ToUtf8(caps.szPname) + "\"";
-}
-
 // Under g_hCaptureMutex: leaves the current table and its buffers to a device that still
 // holds them, and gives the next session a fresh one (none past the limit).
 void AbandonHeaders() {
@@ -69,6 +59,16 @@ bool IsCurrentHeader(const WAVEHDR* header) {
     return false;
 }
 }  // namespace
+
+std::string CaptureDeviceName(UINT deviceNumber) {
+    if (deviceNumber == WAVE_MAPPER)
+        return "the default input device";
+    WAVEINCAPSW caps = {};
+    if (waveInGetDevCapsW(deviceNumber, &caps, sizeof(caps)) != MMSYSERR_NOERROR) {
+        return "input device " + std::to_string(deviceNumber);
+    }
+    return "\"" + ToUtf8(caps.szPname) + "\"";
+}
 
 std::string CaptureErrorText(MMRESULT code) {
     const char* server = waveInLastServerError();
@@ -102,7 +102,7 @@ int OpenCapture(UINT deviceNumber) {
                                        reinterpret_cast<DWORD_PTR>(&WaveInProc), 0, CALLBACK_FUNCTION);
     if (opened != MMSYSERR_NOERROR) {
         g_hWaveIn = nullptr;  // nothing allocated yet, nothing to close
-        RecordFailure("Cannot open " + DeviceName(deviceNumber) + ": " + CaptureErrorText(opened));
+        RecordFailure("Cannot open " + CaptureDeviceName(deviceNumber) + ": " + CaptureErrorText(opened));
         return 0;
     }
 
@@ -122,7 +122,7 @@ int OpenCapture(UINT deviceNumber) {
                 --g_dwBuffersOut;
         }
         if (result != MMSYSERR_NOERROR) {
-            RecordFailure("Cannot queue a capture buffer on " + DeviceName(deviceNumber) + ": " +
+            RecordFailure("Cannot queue a capture buffer on " + CaptureDeviceName(deviceNumber) + ": " +
                           CaptureErrorText(result));
             break;
         }

@@ -53,6 +53,9 @@ int OpenCapture(UINT deviceNumber);
 // it touches nothing of that session (a few such tables at most; then capture refuses).
 void CloseCapture();
 
+// How messages name device deviceNumber: its product name in quotes.
+std::string CaptureDeviceName(UINT deviceNumber);
+
 // The device's or the server's words for a failed device operation.
 std::string CaptureErrorText(MMRESULT code);
 

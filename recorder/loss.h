@@ -1,8 +1,13 @@
 // Audio a session lost, kept so the person can be told how much and when: a recorder that
 // drops a second without saying so is worse than one that stops.
 //
-// Written only by the buffer handler under g_hCaptureMutex; read by the worker once capture is
-// closed.
+// Two kinds: audio that came but could not be kept (the device had no free buffer, a buffer
+// came back unfinished), and audio that never came (the source fell behind the clock).
+// Positions are counted in frames the device delivered; Describe turns them into the
+// recording's time, in which the audio that never came counts too.
+//
+// NoteCaptured and NoteLost are called only by the buffer handler, NoteMissing only by the
+// worker, each under g_hCaptureMutex; the worker reads it once capture is closed.
 #pragma once
 
 #include <cstdint>
@@ -14,17 +19,27 @@ public:
     void Reset();
     // frames of audio reached the encoder.
     void NoteCaptured(uint64_t frames);
-    // frames of audio were lost at this point of the recording.
+    // frames of delivered audio were lost at this point of the recording.
     void NoteLost(uint64_t frames);
-    // "" when nothing was lost; otherwise one sentence giving the amount to a tenth of a second
-    // and where in the recording, e.g. "2.5 s of audio was lost at 0:12 ...".
+    // frames of audio never came, after the atFrame-th frame the device delivered.
+    void NoteMissing(uint64_t atFrame, uint64_t frames);
+    // Frames that never came, in all.
+    uint64_t MissingFrames() const;
+    // "" when nothing was lost; otherwise a sentence per kind giving the amount to a tenth of
+    // a second and where in the recording, e.g. "2.5 s of audio was lost at 0:12 ...".
     std::string Describe() const;
 
 private:
     struct Gap {
-        uint64_t atFrame;  // position in the recording, counting lost audio too
+        uint64_t atFrame;  // in delivered frames
         uint64_t frames;
     };
-    uint64_t position_ = 0;
-    std::vector<Gap> gaps_;
+    static std::string Sentence(const std::vector<Gap>& gaps, const char* what);
+
+    uint64_t position_ = 0;  // delivered frames handled so far, lost ones included
+    std::vector<Gap> lost_;
+    std::vector<Gap> missing_;
 };
+
+// The recording's time at frame, as "m:ss".
+std::string RecordingClock(uint64_t frame);

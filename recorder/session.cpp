@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "capture.h"
+#include "capture_clock.h"
 #include "encoder.h"
 #include "failure.h"
 
@@ -101,21 +102,31 @@ uint32_t RecordThreadProc(void* parameter) {
 
     // The encoder and the file first, so the first filled buffer finds them ready; a
     // session that cannot record ends here rather than pretending to.
+    bool capturing = false;
     if (OpenEncoder(ParseBitRate(settings.bitRateText), 44100, 0, settings.outputPath) == 1 &&
         OpenCapture(settings.deviceNumber) == 1) {
         const MMRESULT started = waveInStart(g_hWaveIn);
-        if (started != MMSYSERR_NOERROR) {
+        capturing = started == MMSYSERR_NOERROR;
+        if (capturing) {
+            StartCaptureClock(settings.deviceNumber);
+        } else {
             RecordFailure("Cannot start capturing: " + CaptureErrorText(started));
         }
     }
 
-    while (g_bRecording.load() != 0 && !g_bSessionFailed.load()) {
+    // A source that stops delivering fails nothing by itself: the clock is what notices.
+    std::string stalled;
+    while (g_bRecording.load() != 0 && !g_bSessionFailed.load() && stalled.empty()) {
         std::this_thread::sleep_for(kPollInterval);
+        if (capturing)
+            stalled = CheckCaptureClock();
     }
 
     // Capture before the encoder: once CloseCapture returns no buffer is being handled and
     // none will be, so the encoder and the file can close safely.
     CloseCapture();
+    if (!stalled.empty())
+        RecordFailure(stalled);
     CloseEncoder();
     TellWindow(g_CaptureLoss.Describe());
 

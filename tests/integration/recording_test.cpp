@@ -258,6 +258,63 @@ TEST_F(RecordingTest, SourceUnloadedMidRecordingEndsTheSessionAndItsNextOpenSays
     Press();
 }
 
+// The server stops (SIGSTOP) 2.5 s in and stays stopped past the 3 s limit: the session ends
+// by itself and says from which device and since when no audio came; the file holds what
+// came before, and once the server goes on the next Start records as usual.
+TEST_F(RecordingTest, AStalledSourceEndsTheSessionAndSaysSinceWhen) {
+    StartServer({440});
+    button_.settings = {L"128 Kbps", (folder_ / "out.mp3").wstring(), 0};
+    Press();
+    ASSERT_TRUE(WaitUntil([] { return g_dwBuffersOut.load() > 0; }, 3000ms));
+    std::this_thread::sleep_for(2500ms);
+    server_->Pause();
+    const bool told = WaitUntil([this] { return !Causes().empty(); }, 5000ms);
+    const bool ended = WaitUntil([] { return g_hRecordThread.load() == nullptr; }, 2000ms);
+    server_->Resume();
+    ASSERT_TRUE(told) << "still pretending to record";
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(Causes()[0],
+              "Recording stopped because no audio has come from \"Monitor of tone440\" since 0:02.");
+    Press();
+
+    const Mp3Probe probe = ProbeMp3File((folder_ / "out.mp3").string());
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_NEAR(SoundingSeconds(probe), 2.5, 0.3);
+    EXPECT_LT(probe.maxPhaseJumpSamples, 2.0);
+
+    ForgetCauses();
+    const Mp3Probe next = Record(L"128 Kbps", 1000ms);
+    ASSERT_TRUE(next.ok) << next.error;
+    EXPECT_TRUE(Causes().empty()) << Causes()[0];
+    EXPECT_NEAR(SoundingSeconds(next), 1.0, 0.15);
+}
+
+// The recorded sink is suspended for 1.5 s: that audio never comes, and the Stop says so.
+TEST_F(RecordingTest, AShortStallIsCountedAndToldAtStop) {
+    StartServer({440});
+    button_.settings = {L"128 Kbps", (folder_ / "out.mp3").wstring(), 0};
+    Press();
+    ASSERT_TRUE(WaitUntil([] { return g_dwBuffersOut.load() > 0; }, 3000ms));
+    std::this_thread::sleep_for(2500ms);
+    ASSERT_EQ(server_->Pactl({"suspend-sink", "tone440", "1"}), 0);
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_EQ(server_->Pactl({"suspend-sink", "tone440", "0"}), 0);
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_TRUE(Causes().empty()) << "a short stall does not end the session";
+    Press();
+
+    const auto causes = Causes();
+    ASSERT_EQ(causes.size(), 1u);
+    EXPECT_NE(causes[0].find(" of audio did not come from the input device: "), std::string::npos)
+        << causes[0];
+    EXPECT_NE(causes[0].find(" at 0:02."), std::string::npos) << causes[0];
+    const double missing = std::stod(causes[0]);
+    EXPECT_NEAR(missing, 1.5, 0.3) << causes[0];
+    const Mp3Probe probe = ProbeMp3File((folder_ / "out.mp3").string());
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_NEAR(SoundingSeconds(probe), 6.5 - missing, 0.3);
+}
+
 TEST_F(RecordingTest, AStalledHandlerCostsAudioThatIsToldAndNothingElse) {
     StartServer({440});
     const std::string stalling =

@@ -178,6 +178,7 @@ void PrivatePulseServer::Stop() {
     if (!Running())
         return;
     kill(pid_, SIGTERM);
+    kill(pid_, SIGCONT);  // a paused server handles SIGTERM only once it goes on
     if (!WaitForExit(pid_, std::chrono::seconds(5))) {
         kill(pid_, SIGKILL);
         WaitForExit(pid_, std::chrono::seconds(5));
@@ -191,6 +192,16 @@ void PrivatePulseServer::Kill() {
     kill(pid_, SIGKILL);
     WaitForExit(pid_, std::chrono::seconds(5));
     pid_ = 0;
+}
+
+void PrivatePulseServer::Pause() {
+    if (Running())
+        kill(pid_, SIGSTOP);
+}
+
+void PrivatePulseServer::Resume() {
+    if (Running())
+        kill(pid_, SIGCONT);
 }
 
 int PrivatePulseServer::Pactl(const std::vector<std::string>& args, std::string* output) const {

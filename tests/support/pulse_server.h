@@ -31,6 +31,9 @@ public:
     void Stop();
     // SIGKILL and wait: the server vanishes the way a crashed one does.
     void Kill();
+    // SIGSTOP and SIGCONT: a server that stops answering and delivering, then goes on.
+    void Pause();
+    void Resume();
     bool Running() const { return pid_ > 0; }
 
     // Runs pactl against this server with args; returns its exit status and, when output is

@@ -1,6 +1,7 @@
 #include "scripted_wavein.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -31,6 +32,8 @@ struct State {
     std::string serverError;
     bool open = false;
     bool capturing = false;
+    std::chrono::steady_clock::duration captured{};  // time spent capturing before capturingSince
+    std::chrono::steady_clock::time_point capturingSince;
     UINT deviceNumber = 0;
     WAVEFORMATEX format = {};
     LPWAVEINPROC callback = nullptr;
@@ -104,6 +107,14 @@ void FillHead(State& s, uint32_t bytes) {
     for (uint32_t i = 0; i < bytes / 2; ++i)
         values[i] = s.nextValue++;
     s.headFilled += bytes;
+}
+
+void SetCapturing(State& s, bool capturing) {
+    const auto now = std::chrono::steady_clock::now();
+    if (s.capturing)
+        s.captured += now - s.capturingSince;
+    s.capturing = capturing;
+    s.capturingSince = now;
 }
 
 bool Known(HWAVEIN hwi) {
@@ -278,6 +289,7 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
     s.open = true;
     s.deviceNumber = uDeviceID;
     s.lostFrames = 0;
+    s.captured = {};
     s.format = *pwfx;
     s.callback = reinterpret_cast<LPWAVEINPROC>(dwCallback);
     s.instance = dwInstance;
@@ -342,7 +354,7 @@ MMRESULT waveInStart(HWAVEIN hwi) {
         return MMSYSERR_INVALHANDLE;
     if (s.startRefusal != MMSYSERR_NOERROR)
         return std::exchange(s.startRefusal, MMSYSERR_NOERROR);
-    s.capturing = true;
+    SetCapturing(s, true);
     return MMSYSERR_NOERROR;
 }
 
@@ -358,7 +370,7 @@ MMRESULT waveInStop(HWAVEIN hwi) {
         HandBack(s, head, s.headFilled, true);
         s.headFilled = 0;
     }
-    s.capturing = false;
+    SetCapturing(s, false);
     return MMSYSERR_NOERROR;
 }
 
@@ -386,7 +398,23 @@ MMRESULT waveInReset(HWAVEIN hwi) {
         first = false;
     }
     s.headFilled = 0;
-    s.capturing = false;
+    SetCapturing(s, false);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    if (!Known(hwi))
+        return MMSYSERR_INVALHANDLE;
+    if (pmmt == nullptr || cbmmt != sizeof(MMTIME))
+        return MMSYSERR_INVALPARAM;
+    auto captured = s.captured;
+    if (s.capturing)
+        captured += std::chrono::steady_clock::now() - s.capturingSince;
+    const auto frames = std::chrono::duration_cast<std::chrono::microseconds>(captured).count() * 441 / 10000;
+    pmmt->wType = TIME_SAMPLES;
+    pmmt->u.sample = static_cast<DWORD>(frames);
     return MMSYSERR_NOERROR;
 }
 
@@ -399,7 +427,7 @@ MMRESULT waveInClose(HWAVEIN hwi) {
     if (!s.queue.empty() || !s.handedBack.empty())
         return WAVERR_STILLPLAYING;
     s.open = false;
-    s.capturing = false;
+    SetCapturing(s, false);
     Post(s, WIM_CLOSE, nullptr);
     return MMSYSERR_NOERROR;
 }

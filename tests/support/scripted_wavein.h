@@ -48,6 +48,9 @@ void SendMessage(UINT uMsg);
 // Waits until every report so far has been handled by the callback.
 void WaitForReports();
 
+// waveInGetPosition answers as a source that delivers in real time: the frames of the time
+// spent capturing since the open, whatever the test fills.
+
 // What the engine did to the device.
 bool IsOpen();
 bool IsCapturing();

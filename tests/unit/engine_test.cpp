@@ -457,6 +457,15 @@ TEST(LossLog, SaysNothingWithoutLossAndMergesWhatWasLostAtOnePlace) {
               "0.0 s at 1:02, 0.0 s at 1:03, 0.0 s at 1:04, 0.0 s at 1:05 and 2 more.");
     log.Reset();
     EXPECT_EQ(log.Describe(), "");
+
+    // Audio that never came takes its place in the recording's time.
+    log.NoteCaptured(44100 * 2);
+    log.NoteMissing(44100 * 2, 66150);
+    log.NoteCaptured(44100);
+    log.NoteLost(4410);
+    EXPECT_EQ(log.Describe(),
+              "0.1 s of audio could not be recorded because the computer did not keep up: 0.1 s at 0:04. "
+              "1.5 s of audio did not come from the input device: 1.5 s at 0:02.");
 }
 
 TEST(BitRateText, LeadingNumberOrElse128) {

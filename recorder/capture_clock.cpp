@@ -1,0 +1,147 @@
+#include "capture_clock.h"
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+
+#include "capture.h"
+#include "loss.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+constexpr int64_t kRate = 44100;
+constexpr auto kStallLimit = 3s;
+// The lag a source is allowed before it has shown its own: start-up latency.
+constexpr int64_t kStartAllowance = kRate * 3 / 10;
+// A shortfall beyond the source's own lag that is counted as lost.
+constexpr int64_t kCounted = kRate * 3 / 10;
+// The lag is judged over this stretch of polls, which must hold at least kSteadyPolls; it is
+// steady when it moves less than kSteadySpread in it (a 100 ms rhythm moves it by 100 ms).
+constexpr auto kWindow = 600ms;
+constexpr size_t kSteadyPolls = 4;
+constexpr int64_t kSteadySpread = kRate / 4;
+// How fast the lag may grow without counting as loss: a device clock a thousandth slower
+// than ours, ten times what sound cards drift.
+constexpr int64_t kDriftPerMille = 1;
+
+int64_t Frames(CaptureClock::Clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(d).count() * kRate / 1000000;
+}
+
+CaptureClock g_clock;
+UINT g_uClockDevice = 0;
+// The device's position in its own unit, widened past its 32-bit wrap.
+UINT g_uPositionUnit = TIME_SAMPLES;
+DWORD g_dwLastPosition = 0;
+uint64_t g_qwPosition = 0;
+
+DWORD PositionIn(const MMTIME& time) {
+    switch (time.wType) {
+        case TIME_SAMPLES:
+            return time.u.sample;
+        case TIME_MS:
+            return time.u.ms;
+        default:
+            return time.u.cb;
+    }
+}
+
+// The frames the device has delivered since the clock started; false when it cannot say.
+bool ReadPosition(uint64_t& frames) {
+    MMTIME time = {};
+    time.wType = g_uPositionUnit;
+    if (waveInGetPosition(g_hWaveIn, &time, sizeof(time)) != MMSYSERR_NOERROR)
+        return false;
+    if (time.wType != g_uPositionUnit) {  // the device chose another unit: count in that one
+        g_uPositionUnit = time.wType;
+        g_dwLastPosition = PositionIn(time);
+        return false;
+    }
+    g_qwPosition += static_cast<DWORD>(PositionIn(time) - g_dwLastPosition);
+    g_dwLastPosition = PositionIn(time);
+    switch (g_uPositionUnit) {
+        case TIME_SAMPLES:
+            frames = g_qwPosition;
+            return true;
+        case TIME_BYTES:
+            frames = g_qwPosition / g_WaveFormat.nBlockAlign;
+            return true;
+        case TIME_MS:
+            frames = g_qwPosition * kRate / 1000;
+            return true;
+        default:
+            return false;  // a unit that is not audio time: no check
+    }
+}
+}  // namespace
+
+void CaptureClock::Start(Clock::time_point now) {
+    *this = CaptureClock();
+    start_ = lastPoll_ = lastAdvance_ = now;
+    baseline_ = kStartAllowance;
+}
+
+CaptureClock::Verdict CaptureClock::Poll(Clock::time_point now, uint64_t delivered) {
+    Verdict verdict;
+    const Clock::duration sincePoll = now - lastPoll_;
+    lastPoll_ = now;
+    if (delivered > delivered_) {
+        if (now - lastAdvance_ > longestQuiet_) {
+            longestQuiet_ = now - lastAdvance_;
+            longestQuietAt_ = delivered_;
+        }
+        delivered_ = delivered;
+        lastAdvance_ = now;
+    } else if (now - lastAdvance_ >= kStallLimit) {
+        verdict.stalled = true;
+        verdict.stalledAt = delivered_;
+        return verdict;
+    }
+
+    window_.push_back({now, Frames(now - start_) - static_cast<int64_t>(delivered)});
+    while (window_.front().at < now - kWindow)
+        window_.pop_front();
+    if (window_.size() < kSteadyPolls)
+        return verdict;
+    const auto [low, high] = std::minmax_element(
+        window_.begin(), window_.end(), [](const Sample& a, const Sample& b) { return a.lag < b.lag; });
+    if (high->lag - low->lag > kSteadySpread)
+        return verdict;  // falling behind or catching up: judged once it is steady again
+
+    const int64_t excess = low->lag - baseline_;
+    if (excess > kCounted) {
+        verdict.missingFrames = static_cast<uint64_t>(excess);
+        verdict.missingAt = longestQuiet_ > Clock::duration::zero() ? longestQuietAt_ : delivered_;
+        baseline_ = low->lag;
+    } else if (excess > 0) {
+        baseline_ += std::min(excess, Frames(sincePoll) * kDriftPerMille / 1000 + 1);
+    } else {
+        baseline_ = low->lag;  // the source's own lag is smaller than assumed
+    }
+    longestQuiet_ = {};
+    return verdict;
+}
+
+void StartCaptureClock(UINT deviceNumber) {
+    g_uClockDevice = deviceNumber;
+    g_uPositionUnit = TIME_SAMPLES;
+    g_dwLastPosition = 0;
+    g_qwPosition = 0;
+    g_clock.Start(CaptureClock::Clock::now());
+}
+
+std::string CheckCaptureClock() {
+    uint64_t delivered = 0;
+    if (!ReadPosition(delivered))
+        return "";
+    const CaptureClock::Verdict verdict = g_clock.Poll(CaptureClock::Clock::now(), delivered);
+    if (verdict.missingFrames == 0 && !verdict.stalled)
+        return "";
+    std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+    g_CaptureLoss.NoteMissing(verdict.missingAt, verdict.missingFrames);
+    if (!verdict.stalled)
+        return "";
+    return "Recording stopped because no audio has come from " + CaptureDeviceName(g_uClockDevice) + " since " +
+           RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) + ".";
+}

@@ -1,0 +1,58 @@
+// Audio time against the clock. While a session records, the audio the device has delivered
+// is compared with the time since capture started:
+//   - a source that delivers nothing for 3 s has stalled: the session ends as it does when
+//     the device fails, and the window says since when;
+//   - a source that fell behind and then flows again has lost the difference, which is told
+//     at Stop with the session's other loss;
+//   - a source that keeps up says nothing. Its start-up latency, a delivery rhythm of 100 ms
+//     or more, scheduling jitter and a device clock that drifts from ours never count: a
+//     shortfall counts only once it is larger than those, and only once the audio flows
+//     steadily again, so a late burst that makes up for a pause is not called a loss.
+//
+// Threads: the worker only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "wavein.h"
+
+class CaptureClock {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Verdict {
+        uint64_t missingFrames = 0;  // audio found missing at this poll...
+        uint64_t missingAt = 0;      // ...after this many delivered frames
+        bool stalled = false;        // nothing delivered for the stall limit...
+        uint64_t stalledAt = 0;      // ...since this many delivered frames
+    };
+
+    void Start(Clock::time_point now);
+    // delivered: frames the device has delivered since Start, never decreasing.
+    Verdict Poll(Clock::time_point now, uint64_t delivered);
+
+private:
+    struct Sample {
+        Clock::time_point at;
+        int64_t lag;  // frames the clock is ahead of the device
+    };
+    Clock::time_point start_;
+    Clock::time_point lastPoll_;
+    Clock::time_point lastAdvance_;
+    uint64_t delivered_ = 0;
+    int64_t baseline_ = 0;  // the lag of a source that keeps up
+    std::deque<Sample> window_;
+    Clock::duration longestQuiet_{};  // since the last steady stretch...
+    uint64_t longestQuietAt_ = 0;     // ...and where it began
+};
+
+// The worker's side. Right after waveInStart succeeded on deviceNumber:
+void StartCaptureClock(UINT deviceNumber);
+// At every poll while the session records: reads the device's position and counts audio
+// that never came in g_CaptureLoss. Returns "" or, for a stalled source, the cause to record
+// once capture is closed: what the device delivered before it stalled is kept, which a
+// failure recorded at once would drop.
+std::string CheckCaptureClock();

@@ -1,0 +1,102 @@
+// Audio time against the clock, on a simulated source: what it must never call a loss, and
+// what it must.
+#include "capture_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = CaptureClock::Clock;
+
+// A source polled every 100 ms (give or take scheduling) that hands over audio in bursts of
+// `rhythm`, `latency` behind the clock and `ppm` slower than it. pauseAt/pauseFor: it
+// delivers nothing for that long; catchUp: afterwards it hands over what it held back.
+struct Source {
+    Clock::duration latency = 200ms;
+    Clock::duration rhythm = 100ms;
+    double ppm = 0;
+    Clock::duration pauseAt = Clock::duration::max();
+    Clock::duration pauseFor{};
+    bool catchUp = false;
+
+    uint64_t DeliveredBy(Clock::duration t) const {
+        Clock::duration audio = t - latency;
+        if (t >= pauseAt && t < pauseAt + pauseFor)
+            audio = pauseAt - latency;
+        else if (t >= pauseAt + pauseFor && !catchUp)
+            audio -= pauseFor;
+        if (audio <= Clock::duration::zero())
+            return 0;
+        audio -= audio % rhythm;
+        const double seconds = std::chrono::duration<double>(audio).count() * (1 - ppm / 1e6);
+        return static_cast<uint64_t>(seconds * 44100);
+    }
+};
+
+std::vector<CaptureClock::Verdict> Simulate(const Source& source, Clock::duration length, unsigned seed = 1) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> jitterMs(0, 60);
+    CaptureClock clock;
+    const Clock::time_point start{};
+    clock.Start(start);
+    std::vector<CaptureClock::Verdict> verdicts;
+    for (Clock::duration t = 100ms; t < length; t += 100ms + std::chrono::milliseconds(jitterMs(random))) {
+        const CaptureClock::Verdict v = clock.Poll(start + t, source.DeliveredBy(t));
+        if (v.missingFrames > 0 || v.stalled)
+            verdicts.push_back(v);
+        if (v.stalled)
+            break;
+    }
+    return verdicts;
+}
+
+TEST(CaptureClock, ASourceThatKeepsUpSaysNothing) {
+    EXPECT_TRUE(Simulate({}, 600s).empty());
+    Source slowRhythm;
+    slowRhythm.rhythm = 250ms;
+    slowRhythm.latency = 400ms;
+    EXPECT_TRUE(Simulate(slowRhythm, 120s, 2).empty());
+    Source drifting;
+    drifting.ppm = 300;  // three times what a poor sound card drifts: 1 s an hour
+    EXPECT_TRUE(Simulate(drifting, 3600s, 3).empty());
+    Source madeUp;  // a pause whose audio comes late, in one burst
+    madeUp.pauseAt = 10s;
+    madeUp.pauseFor = 2500ms;
+    madeUp.catchUp = true;
+    EXPECT_TRUE(Simulate(madeUp, 30s, 4).empty());
+}
+
+TEST(CaptureClock, AudioThatNeverCameIsCountedOnceWhereItWasMissing) {
+    Source paused;
+    paused.pauseAt = 20s;
+    paused.pauseFor = 1500ms;
+    const auto verdicts = Simulate(paused, 40s);
+    ASSERT_EQ(verdicts.size(), 1u);
+    EXPECT_FALSE(verdicts[0].stalled);
+    EXPECT_NEAR(verdicts[0].missingFrames / 44100.0, 1.5, 0.15);
+    EXPECT_NEAR(verdicts[0].missingAt / 44100.0, 19.8, 0.15);
+}
+
+TEST(CaptureClock, NothingForThreeSecondsIsAStallSinceTheLastAudio) {
+    Source stopped;
+    stopped.pauseAt = 5s;
+    stopped.pauseFor = 3600s;
+    const auto verdicts = Simulate(stopped, 20s);
+    ASSERT_EQ(verdicts.size(), 1u);
+    EXPECT_TRUE(verdicts[0].stalled);
+    EXPECT_NEAR(verdicts[0].stalledAt / 44100.0, 4.8, 0.15);
+
+    Source silent;  // never delivers at all
+    silent.latency = 3600s;
+    const auto never = Simulate(silent, 10s);
+    ASSERT_EQ(never.size(), 1u);
+    EXPECT_TRUE(never[0].stalled);
+    EXPECT_EQ(never[0].stalledAt, 0u);
+}
+
+}  // namespace
