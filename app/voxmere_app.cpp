@@ -1,6 +1,9 @@
 #include "voxmere_app.h"
 
 #include "voxmere_dlg.h"
+#ifndef _WIN32
+#include "shutdown_signals.h"
+#endif
 
 wxIMPLEMENT_APP_NO_MAIN(CVoxmereApp);
 
@@ -31,6 +34,10 @@ bool CVoxmereApp::InitInstance() {
     SetVendorName("Local AppWizard-Generated Applications");
     CVoxmereDlg dlg;
     SetTopWindow(&dlg);
+#ifndef _WIN32
+    // POSIX tells of a logout, a shutdown or a closed terminal by signal.
+    ShutdownSignalWatch watch(dlg);
+#endif
     dlg.ShowModal();
     return false;
 }

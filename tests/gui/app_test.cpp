@@ -66,6 +66,8 @@ public:
         }
     }
 
+    void Signal(int signo) { kill(pid_, signo); }
+
     // Waits for the window and gives it the keyboard (no window manager does here).
     bool FindWindow() {
         window_ = Shell("timeout 20 xdotool search --sync --all --onlyvisible --pid " + std::to_string(pid_) +
@@ -158,6 +160,23 @@ TEST_F(AppTest, EscapeWhileRecordingEndsWithACompleteFile) {
 
     const Mp3Probe probe = Recording(folder_ / "RecordedAudio.mp3");
     EXPECT_NEAR(probe.seconds, 2.0, 0.2);
+    EXPECT_LT(probe.maxPhaseJumpSamples, 1.0) << "a gap or a cut in the recording";
+}
+
+// A logout, a shutdown or a closed terminal (SIGTERM, SIGHUP, SIGINT) stops the recording the
+// way Stop does, with its last partial second and the encoder's tail, and the process ends
+// within two seconds, by that signal.
+TEST_F(AppTest, SigtermWhileRecordingStopsInOrderAndEndsWithinTwoSeconds) {
+    Voxmere voxmere(folder_);
+    ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+    voxmere.Keys("key Return sleep 5");
+    voxmere.Signal(SIGTERM);
+    const auto sent = std::chrono::steady_clock::now();
+    EXPECT_EQ(voxmere.Wait(std::chrono::seconds(5)), 128 + SIGTERM) << voxmere.Log();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+
+    const Mp3Probe probe = Recording(folder_ / "RecordedAudio.mp3");
+    EXPECT_GE(probe.seconds, 4.9);
     EXPECT_LT(probe.maxPhaseJumpSamples, 1.0) << "a gap or a cut in the recording";
 }
 
