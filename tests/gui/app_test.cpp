@@ -78,6 +78,21 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return true;
     }
+    // Gives the keyboard to the message shown over the window (waiting up to 5 s for one)
+    // and presses keys there; false when no message came.
+    bool AnswerMessage(const std::string& keys) {
+        std::string message;
+        for (int tries = 0; tries < 50 && message.empty(); ++tries) {
+            message = Shell("xdotool search --all --onlyvisible --pid " + std::to_string(pid_) +
+                            " --name '^Voxmere$' 2>/dev/null | grep -vx '" + window_ + "' | head -1");
+            if (message.empty())
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (message.empty())
+            return false;
+        Shell("xdotool windowfocus --sync " + message + " sleep 0.3 key " + keys + " sleep 0.3");
+        return true;
+    }
     // xdotool commands against the focused window, e.g. "key Return sleep 3 key Return".
     void Keys(const std::string& commands) { Shell("xdotool " + commands); }
 
@@ -177,6 +192,31 @@ TEST_F(AppTest, SigtermWhileRecordingStopsInOrderAndEndsWithinTwoSeconds) {
 
     const Mp3Probe probe = Recording(folder_ / "RecordedAudio.mp3");
     EXPECT_GE(probe.seconds, 4.9);
+    EXPECT_LT(probe.maxPhaseJumpSamples, 1.0) << "a gap or a cut in the recording";
+}
+
+// Two copies in one folder: while the first records RecordedAudio.mp3, the second's Start on
+// it, Yes to the replace question included, is refused before anything is written, and the
+// first's recording keeps every second of it.
+TEST_F(AppTest, ASecondCopyCannotRecordOverAFileBeingRecorded) {
+    Voxmere first(folder_);
+    Voxmere second(folder_);
+    ASSERT_TRUE(first.FindWindow()) << first.Log();
+    ASSERT_TRUE(second.FindWindow()) << second.Log();
+    ASSERT_TRUE(first.FindWindow());
+    first.Keys("key Return sleep 2");
+    ASSERT_TRUE(second.FindWindow());
+    second.Keys("key Return");
+    ASSERT_TRUE(second.AnswerMessage("alt+y")) << "no replace question";
+    ASSERT_TRUE(second.AnswerMessage("Return")) << "the second copy was not refused";
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_TRUE(first.FindWindow());
+    first.Keys("key Return sleep 0.5 key Escape");
+    ASSERT_EQ(first.Wait(), 0) << first.Log();
+    second.Keys("key Escape");
+
+    const Mp3Probe probe = Recording(folder_ / "RecordedAudio.mp3");
+    EXPECT_GE(probe.seconds, 5.0);
     EXPECT_LT(probe.maxPhaseJumpSamples, 1.0) << "a gap or a cut in the recording";
 }
 
