@@ -297,10 +297,20 @@ TEST_F(WindowTest, StartAsksBeforeReplacingARecordingUnlessBrowseAsked) {
     EXPECT_EQ(ReadFile("RecordedAudio.mp3"),
               std::vector<unsigned char>({'f', 'i', 'r', 's', 't', ' ', 't', 'a', 'k', 'e'}));
 
+    // A second of audio, then Stop: a take that recorded nothing would leave an empty file.
+    const auto recordASecond = [this] {
+        ASSERT_TRUE(WaitFor([] { return scripted::IsCapturing(); }));
+        ASSERT_TRUE(scripted::FillNext(176400));
+        scripted::WaitForReports();
+        Click(IDOK);
+    };
     wxTEST_DIALOG(Click(IDOK), ExpectMessage(wxYES, &asked));
     EXPECT_EQ(Caption(), kStopCaption);
-    Click(IDOK);
-    EXPECT_EQ(ReadFile("RecordedAudio.mp3"), std::vector<unsigned char>({'T', 'A', 'I', 'L'}));
+    recordASecond();
+    const auto replaced = ReadFile("RecordedAudio.mp3");
+    ASSERT_GT(replaced.size(), 4u);
+    EXPECT_EQ(std::vector<unsigned char>(replaced.end() - 4, replaced.end()),
+              std::vector<unsigned char>({'T', 'A', 'I', 'L'}));
 
     // An empty file holds nothing to lose.
     WriteFile("RecordedAudio.mp3", "");
@@ -315,7 +325,7 @@ TEST_F(WindowTest, StartAsksBeforeReplacingARecordingUnlessBrowseAsked) {
     wxTEST_DIALOG(Click(IDC_BROWSE), ExpectSaveDialog((folder_ / "chosen.mp3").string(), wxID_OK, &setup));
     Click(IDOK);
     EXPECT_EQ(Caption(), kStopCaption);
-    Click(IDOK);
+    recordASecond();
     wxTEST_DIALOG(Click(IDOK), ExpectMessage(wxNO, &asked));
     EXPECT_EQ(Caption(), kStartCaption);
 
