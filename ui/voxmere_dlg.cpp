@@ -19,6 +19,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "accessibility.h"
+#include "maker_address.h"
 #include "resource.h"
 #include "toolkit.h"
 #include "wavein.h"
@@ -86,6 +88,7 @@ T* Control(const wxWindow* dialog, int id) {
 CVoxmereDlg::CVoxmereDlg(wxWindow* pParent) {
     LoadResources();
     wxXmlResource::Get()->LoadDialog(this, pParent, "IDD_VOXMERE_DIALOG");
+    DescribeToAssistiveTechnology(this);
     for (const char* size : {"16", "24", "32", "48"}) {
         m_hIcon.AddIcon(wxXmlResource::Get()->LoadIcon(wxString("IDI_APP_ICON_") + size));
     }
@@ -384,13 +387,13 @@ void CVoxmereDlg::OnBrowse(wxCommandEvent&) {
 
 void CVoxmereDlg::OnWebsite(wxCommandEvent&) {
     wxLogNull quiet;  // a failure to open the address is not reported
-    wxLaunchDefaultBrowser(VOXMERE_WEBSITE_URL);
+    wxLaunchDefaultBrowser(MakerAddress());
 }
 
 void CVoxmereDlg::OnAbout(wxCommandEvent&) {
     const wxString text =
         wxString::Format("This software is owned by %s (%s) and uses the LAME MP3 encoder (%s).",
-                         VOXMERE_OWNER, VOXMERE_WEBSITE_URL, kLameWebsite);
+                         VOXMERE_OWNER, MakerAddress(), kLameWebsite);
     wxMessageBox(text, "Voxmere", wxOK | wxICON_INFORMATION, this);
 }
 
