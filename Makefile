@@ -3,7 +3,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: all build test run bench sanitize fuzz clean
+.PHONY: all build test run package bench sanitize fuzz clean
 
 all: build
 
@@ -25,6 +25,14 @@ run:
 	cmake --preset run
 	cmake --build --preset run
 	scripts/run-voxmere build/run/bin/voxmere
+
+# dist/voxmere_VERSION_ARCH.deb: the program alone, packaged by CPack. `make test` checks the
+# package (lintian, desktop entry, AppStream, man page) and installs, uses and removes it.
+package:
+	scripts/deps package
+	cmake --preset run
+	cmake --build --preset run
+	scripts/package build/run dist
 
 # The unit and integration suites under AddressSanitizer with UndefinedBehaviorSanitizer, then
 # under ThreadSanitizer. Their test presets set LD_LIBRARY_PATH to the build's bin/: the

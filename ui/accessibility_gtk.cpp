@@ -39,12 +39,18 @@ void Relate(GtkWidget* label, GtkWidget* field) {
 
 // wx makes a label the mnemonic label of the control created after it, as the Windows dialog
 // manager pairs them, and does so again when that control is realised: here it would name
-// the Website button "Bit Rate :". Whenever the label's mnemonic widget changes, it is
-// pointed back at its field. None of the labels has a mnemonic character, so no key changes.
+// the Website button "Bit Rate :". Whenever wx points the label elsewhere, it is pointed back
+// at its field. (The label forgets a widget that is destroyed, which is left alone.) None of
+// the labels has a mnemonic character, so no key changes.
+void PointAt(GtkLabel* label, GtkWidget* field) {
+    gtk_label_set_mnemonic_widget(label, field);
+    Relate(GTK_WIDGET(label), field);
+}
+
 void OnMnemonicWidgetChanged(GtkLabel* label, GParamSpec*, gpointer field) {
-    if (gtk_label_get_mnemonic_widget(label) != field) {
-        gtk_label_set_mnemonic_widget(label, static_cast<GtkWidget*>(field));
-        Relate(GTK_WIDGET(label), static_cast<GtkWidget*>(field));
+    GtkWidget* now = gtk_label_get_mnemonic_widget(label);
+    if (now != nullptr && now != field) {
+        PointAt(label, static_cast<GtkWidget*>(field));
     }
 }
 
@@ -74,8 +80,10 @@ void DescribeToAssistiveTechnology(wxWindow* dialog) {
         GtkWidget* field = pair.field->GetHandle();
         GtkWidget* label = pair.label->GetHandle();
         if (GTK_IS_LABEL(label)) {
-            g_signal_connect(label, "notify::mnemonic-widget", G_CALLBACK(OnMnemonicWidgetChanged), field);
-            OnMnemonicWidgetChanged(GTK_LABEL(label), nullptr, field);
+            PointAt(GTK_LABEL(label), field);
+            // Disconnected when the field goes.
+            g_signal_connect_object(label, "notify::mnemonic-widget", G_CALLBACK(OnMnemonicWidgetChanged),
+                                    field, GConnectFlags(0));
         }
         // A list's own name would otherwise be its current entry, said twice.
         atk_object_set_name(gtk_widget_get_accessible(field), pair.name.utf8_str());
