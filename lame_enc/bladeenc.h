@@ -11,13 +11,16 @@
 
 #ifndef _WIN32
 #define BE_CDECL
+typedef uint32_t BE_DWORD;
 #else
 #define BE_CDECL __cdecl
+// Windows' DWORD (unsigned long, 32 bits there), so a DWORD* is a BE_DWORD* as callers expect.
+typedef unsigned long BE_DWORD;
 #endif
+static_assert(sizeof(BE_DWORD) == 4, "BE_DWORD is 32 bits wide");
 
 typedef uint32_t BE_ERR;
 typedef uint32_t HBE_STREAM;
-typedef uint32_t BE_DWORD;
 
 #define BE_ERR_SUCCESSFUL 0x00000000u
 #define BE_ERR_INVALID_FORMAT 0x00000001u
@@ -148,7 +151,11 @@ typedef BE_ERR(BE_CDECL* BEWRITEVBRHEADER)(const char*);
 #define TEXT_BEWRITEVBRHEADER "beWriteVBRHeader"
 
 #ifdef BE_EXPORTS
+#ifdef _WIN32
+#define BE_API extern "C"  // exported by the module's .def file, undecorated
+#else
 #define BE_API extern "C" __attribute__((visibility("default")))
+#endif
 BE_API BE_ERR BE_CDECL beInitStream(PBE_CONFIG pbeConfig, BE_DWORD* dwSamples, BE_DWORD* dwBufferSize,
                                     HBE_STREAM* phbeStream);
 BE_API BE_ERR BE_CDECL beEncodeChunk(HBE_STREAM hbeStream, BE_DWORD nSamples, const short* pSamples,

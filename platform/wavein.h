@@ -12,13 +12,17 @@
 // The caller must not touch lpData, dwBytesRecorded or dwFlags of a header the device owns.
 #pragma once
 
-#ifdef _WIN32
-#include <mmsystem.h>
-#include <windows.h>
-#else
-
 #include <cstddef>
 #include <cstdint>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX  // the engine uses std::min and std::max
+#endif
+#include <windows.h>
+// Only after <windows.h>, whose types it uses.
+#include <mmsystem.h>
+#else
 
 typedef uint32_t DWORD;
 typedef uint16_t WORD;
@@ -189,7 +193,10 @@ MMRESULT waveInClose(HWAVEIN hwi);
 // MMSYSERR_BADERRNUM for a code this layer never returns.
 MMRESULT waveInGetErrorTextW(MMRESULT mmrError, WCHAR* pszText, UINT cchText);
 
+#endif  // _WIN32
+
 // ---- Beyond <mmsystem.h> -------------------------------------------------------------------
+// Declared on every platform; on Windows wavein_win32_extras.cpp implements them.
 
 // The sound server's own words for the last failure of a device operation on the calling
 // thread ("Connection refused", "Entity killed"), or a short reason of this layer when the
@@ -212,5 +219,3 @@ uint64_t waveInGetLostFrames(HWAVEIN hwi);
 // waveInStart refuse with MMSYSERR_NODRIVER, and waveInLastServerError gives the cause ("The
 // sound server went away (Connection terminated)"); stop, reset, unprepare and close work as
 // usual.
-
-#endif  // _WIN32

@@ -1,14 +1,13 @@
 #include "encoder.h"
 
-#include <dlfcn.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "dynamic_library.h"
 #include "failure.h"
 #include "output_file.h"
 
-const char* g_pszEncoderLibrary = "lame_enc.so";
+const char* g_pszEncoderLibrary = "lame_enc" DYNAMIC_LIBRARY_SUFFIX;
 
 int g_bEncoderLoaded = 0;
 EncoderApi g_EncoderApi = {};
@@ -32,8 +31,8 @@ bool g_bOutputFailed = false;
 std::string g_outputPathUtf8;  // for messages about the open output file
 
 template <typename Fn>
-Fn Resolve(void* module, const char* name) {
-    return reinterpret_cast<Fn>(dlsym(module, name));
+Fn Resolve(DynamicLibrary module, const char* name) {
+    return reinterpret_cast<Fn>(FindLibrarySymbol(module, name));
 }
 }  // namespace
 
@@ -41,11 +40,10 @@ int LoadEncoder() {
     if (g_bEncoderLoaded == 1)
         return 1;
 
-    void* module = dlopen(g_pszEncoderLibrary, RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    const DynamicLibrary module = OpenLibrary(g_pszEncoderLibrary, why);
     if (module == nullptr) {
-        const char* why = dlerror();
-        RecordFailure(std::string("The MP3 encoder could not be loaded: ") +
-                      (why ? why : g_pszEncoderLibrary));
+        RecordFailure("The MP3 encoder could not be loaded: " + why);
         return 0;
     }
 
@@ -79,7 +77,7 @@ int LoadEncoder() {
 
     // Released, and nothing of it kept: the next session loads it afresh.
     g_EncoderApi = {};
-    dlclose(module);
+    CloseLibrary(module);
     RecordFailure(std::string("The MP3 encoder ") + g_pszEncoderLibrary + " lacks " + missing + ".");
     return 0;
 }

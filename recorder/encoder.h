@@ -12,7 +12,11 @@
 
 #include "bladeenc.h"
 
+#ifdef _WIN32
+#include <windows.h>  // DWORD
+#else
 typedef uint32_t DWORD;
+#endif
 
 struct EncoderApi {
     BEINITSTREAM beInitStream;

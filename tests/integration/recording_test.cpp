@@ -33,25 +33,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Seconds of sound in the decoded left channel: from the first to the last sample louder than
-// a quarter of the peak. The encoder's lead-in and the padding of the last frame are silent,
-// so this is what was captured, whatever the frame size at the chosen rate.
-double SoundingSeconds(const Mp3Probe& probe) {
-    if (probe.left.empty())
-        return 0;
-    int peak = 0;
-    for (short s : probe.left)
-        peak = std::max(peak, std::abs(static_cast<int>(s)));
-    const int threshold = peak / 4;
-    auto loud = [&](short s) { return std::abs(static_cast<int>(s)) > threshold; };
-    const auto first = std::find_if(probe.left.begin(), probe.left.end(), loud);
-    const auto last = std::find_if(probe.left.rbegin(), probe.left.rend(), loud);
-    if (first == probe.left.end())
-        return 0;
-    const auto span = std::distance(first, last.base());
-    return static_cast<double>(span) / probe.sampleRate;
-}
-
 class RecordingTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -15,7 +15,7 @@
 
 #include "bladeenc.h"
 
-#define FAKE_API extern "C" __attribute__((visibility("default")))
+#define FAKE_API BE_API
 
 namespace {
 FakeLog g_log;

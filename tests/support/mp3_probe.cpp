@@ -278,3 +278,19 @@ Mp3Probe ProbeMp3File(const std::string& path) {
                                            std::istreambuf_iterator<char>()};
     return ProbeMp3Bytes(bytes);
 }
+
+double SoundingSeconds(const Mp3Probe& probe) {
+    if (probe.left.empty())
+        return 0;
+    int peak = 0;
+    for (short s : probe.left)
+        peak = std::max(peak, std::abs(static_cast<int>(s)));
+    const int threshold = peak / 4;
+    auto loud = [&](short s) { return std::abs(static_cast<int>(s)) > threshold; };
+    const auto first = std::find_if(probe.left.begin(), probe.left.end(), loud);
+    const auto last = std::find_if(probe.left.rbegin(), probe.left.rend(), loud);
+    if (first == probe.left.end())
+        return 0;
+    const auto span = std::distance(first, last.base());
+    return static_cast<double>(span) / probe.sampleRate;
+}

@@ -52,3 +52,8 @@ struct Mp3Probe {
 
 Mp3Probe ProbeMp3Bytes(const std::vector<unsigned char>& bytes);
 Mp3Probe ProbeMp3File(const std::string& path);
+
+// Seconds of sound in the decoded left channel: from the first to the last sample louder than
+// a quarter of the peak. The encoder's lead-in and the padding of the last frame are silent,
+// so this is what was captured, whatever the frame size at the chosen rate.
+double SoundingSeconds(const Mp3Probe& probe);

@@ -9,11 +9,11 @@
 #include <thread>
 #include <utility>
 
-struct HWAVEIN__ {
-    int unused;
-};
-
 namespace {
+
+// The callback's form; <mmsystem.h> names it only as a driver callback.
+typedef void(CALLBACK* WaveInCallback)(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                                       DWORD_PTR dwParam2);
 
 struct Report {
     UINT msg;
@@ -36,7 +36,7 @@ struct State {
     std::chrono::steady_clock::time_point capturingSince;
     UINT deviceNumber = 0;
     WAVEFORMATEX format = {};
-    LPWAVEINPROC callback = nullptr;
+    WaveInCallback callback = nullptr;
     DWORD_PTR instance = 0;
     std::deque<WAVEHDR*> queue;
     bool breakOnReset = false;
@@ -52,7 +52,9 @@ struct State {
     bool quit = false;
 };
 
-HWAVEIN__ g_device;
+// The one device's handle: the address of something of this backend's, never dereferenced.
+char g_deviceToken;
+const HWAVEIN g_device = reinterpret_cast<HWAVEIN>(&g_deviceToken);
 
 State& S() {
     static State* state = new State;  // lives to the process's end with its notifier
@@ -70,11 +72,11 @@ void NotifierLoop() {
         s.reports.pop_front();
         s.handedBack.erase(std::remove(s.handedBack.begin(), s.handedBack.end(), r.header),
                            s.handedBack.end());
-        LPWAVEINPROC callback = s.callback;
+        WaveInCallback callback = s.callback;
         DWORD_PTR instance = s.instance;
         lock.unlock();
         if (callback != nullptr) {
-            callback(&g_device, r.msg, instance, reinterpret_cast<DWORD_PTR>(r.header), 0);
+            callback(g_device, r.msg, instance, reinterpret_cast<DWORD_PTR>(r.header), 0);
         }
         lock.lock();
         --s.reportsInFlight;
@@ -118,7 +120,7 @@ void SetCapturing(State& s, bool capturing) {
 }
 
 bool Known(HWAVEIN hwi) {
-    return hwi == &g_device && S().open;
+    return hwi == g_device && S().open;
 }
 
 }  // namespace
@@ -291,10 +293,10 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
     s.lostFrames = 0;
     s.captured = {};
     s.format = *pwfx;
-    s.callback = reinterpret_cast<LPWAVEINPROC>(dwCallback);
+    s.callback = reinterpret_cast<WaveInCallback>(dwCallback);
     s.instance = dwInstance;
     s.nextValue = 0;
-    *phwi = &g_device;
+    *phwi = g_device;
     Post(s, WIM_OPEN, nullptr);
     return MMSYSERR_NOERROR;
 }

@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "engine_fixture.h"
 #include "output_file.h"
 
@@ -93,7 +97,7 @@ TEST_F(EncoderTest, ModuleLackingAnEntryPointIsReleasedAndTriedAgainNextSession)
 
     EXPECT_EQ(OpenEncoder(128, 44100, 0, Path("keep.mp3").wstring()), 0);
     EXPECT_EQ(g_bEncoderLoaded, 0);
-    EXPECT_EQ(dlopen(slot.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr) << "the module was not released";
+    EXPECT_FALSE(IsLibraryLoaded(slot)) << "the module was not released";
     EXPECT_EQ(Bytes("earlier recording"), ReadBytes(Path("keep.mp3")));
     const std::string cause = TakeFailure();
     EXPECT_NE(cause.find("beWriteVBRHeader"), std::string::npos) << cause;
@@ -147,6 +151,7 @@ TEST_F(EncoderTest, UncreatableFileIsNamedWithTheSystemsWords) {
     EXPECT_NE(TakeFailure().find("Is a directory"), std::string::npos);
 }
 
+#ifndef _WIN32  // POSIX permissions, and a child that gives up root
 TEST_F(EncoderTest, FolderWithoutWritePermissionIsNamed) {
     const auto locked = Path("locked");
     std::filesystem::create_directory(locked);
@@ -167,6 +172,7 @@ TEST_F(EncoderTest, FolderWithoutWritePermissionIsNamed) {
         },
         ::testing::ExitedWithCode(0), "Cannot create \".*/locked/out.mp3\": Permission denied");
 }
+#endif
 
 TEST_F(EncoderTest, FileHoldsTheChunksInOrderThenTheFlushedTail) {
     ASSERT_EQ(OpenEncoder(128, 44100, 0, Path("out.mp3").wstring()), 1);

@@ -2,9 +2,7 @@
 // the fake encoder modules' logs.
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,18 +12,16 @@
 
 #include "bladeenc.h"
 #include "capture.h"
+#include "dynamic_library.h"
 #include "encoder.h"
 #include "failure.h"
 #include "fake_encoder.h"
 #include "scripted_wavein.h"
 #include "session.h"
-
-inline std::filesystem::path BinaryFolder() {
-    return std::filesystem::canonical("/proc/self/exe").parent_path();
-}
+#include "test_platform.h"
 
 inline std::string FakeModulePath(const std::string& kind) {
-    return (BinaryFolder() / ("fake_enc_" + kind + ".so")).string();
+    return (ExecutableFolder() / ("fake_enc_" + kind + DYNAMIC_LIBRARY_SUFFIX)).string();
 }
 
 inline std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
@@ -48,21 +44,20 @@ public:  // the parameterised cases arrange their faults through it
         TakeFailure();
         // A fake loaded by an earlier test in this process keeps its log: clear it.
         for (const char* kind : {"counting", "failing_init", "missing_vbr_header"}) {
-            if (void* module = dlopen(FakeModulePath(kind).c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-                if (auto reset = reinterpret_cast<void (*)()>(dlsym(module, "fakeReset")))
-                    reset();
-                dlclose(module);
-            }
+            if (auto reset =
+                    reinterpret_cast<void (*)()>(LoadedLibrarySymbol(FakeModulePath(kind), "fakeReset")))
+                reset();
         }
         UseModule("counting");
-        char pattern[] = "/tmp/voxmere-unit.XXXXXX";
-        folder_ = mkdtemp(pattern);
+        folder_ = MakeScratchFolder("voxmere-unit");
     }
 
     void TearDown() override {
         CloseCapture();
         CloseEncoder();
-        std::filesystem::remove_all(folder_);
+        // A module the engine keeps loaded cannot be deleted on Windows; it stays behind.
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
     }
 
     void UseModule(const std::string& kind) {
@@ -73,13 +68,8 @@ public:  // the parameterised cases arrange their faults through it
     // The fake module the engine loaded, through its own entry points.
     template <typename Fn>
     Fn Fake(const char* name) {
-        void* module = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_NOLOAD);
-        EXPECT_NE(module, nullptr) << "the engine has not loaded " << modulePath_;
-        if (module == nullptr)
-            return nullptr;
-        auto fn = reinterpret_cast<Fn>(dlsym(module, name));
-        dlclose(module);  // drops only this lookup's reference
-        return fn;
+        EXPECT_TRUE(IsLibraryLoaded(modulePath_)) << "the engine has not loaded " << modulePath_;
+        return reinterpret_cast<Fn>(LoadedLibrarySymbol(modulePath_, name));
     }
     const FakeLog& Log() { return *Fake<const FakeLog* (*)()>("fakeLog")(); }
     void ResetFake() { Fake<void (*)()>("fakeReset")(); }
