@@ -139,13 +139,16 @@ void CloseCapture() {
         std::lock_guard<std::mutex> lock(g_hCaptureMutex);
         if (g_hWaveIn == nullptr)
             return;
+        // From here no handler queues a buffer again, so the device only gives buffers back.
         g_bDraining = true;
-        // The stop hands back the buffer being filled, with what it holds; the reset hands
-        // back every queued one. Their reports are handled as usual, so audio captured before
-        // the stop reaches the file.
-        waveInStop(g_hWaveIn);
-        waveInReset(g_hWaveIn);
     }
+    // The stop hands back the buffer being filled, with what it holds; the reset hands back
+    // every queued one. Their reports are handled as usual, so audio captured before the stop
+    // reaches the file. Both are called without the lock: Windows' own waveIn delivers those
+    // reports from inside waveInStop and waveInReset and waits until the callback returns,
+    // and the callback takes the lock.
+    waveInStop(g_hWaveIn);
+    waveInReset(g_hWaveIn);
 
     // The reports need the lock to be handled: wait for them without it.
     const auto deadline = std::chrono::steady_clock::now() + kBufferReturnLimit;
