@@ -20,3 +20,8 @@ bool IsLibraryLoaded(const std::string& path);
 // A path as a std::filesystem::path from UTF-8 text, on every platform (a narrow string
 // is taken in the ANSI code page on Windows).
 std::filesystem::path PathFromUtf8(const std::string& utf8);
+
+// The system's own words for an error the tests provoke, as the engine's messages quote them
+// ("No such file or directory" here; Windows words it its own way, in its own language).
+enum class SystemError { kNoSuchFolder, kIsAFolder };
+std::string SystemWords(SystemError error);

@@ -1,6 +1,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "test_platform.h"
 
 std::filesystem::path ExecutableFolder() {
@@ -30,4 +33,8 @@ bool IsLibraryLoaded(const std::string& path) {
 
 std::filesystem::path PathFromUtf8(const std::string& utf8) {
     return utf8;
+}
+
+std::string SystemWords(SystemError error) {
+    return std::strerror(error == SystemError::kNoSuchFolder ? ENOENT : EISDIR);
 }

@@ -1,12 +1,11 @@
 // The encoder binding: the record handed to the module, loading and rejecting modules, the
 // output file's life, and failures told rather than swallowed.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #ifndef _WIN32
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -145,10 +144,10 @@ TEST_F(EncoderTest, UncreatableFileIsNamedWithTheSystemsWords) {
     EXPECT_EQ(OpenEncoder(128, 44100, 0, path.wstring()), 0);
     const std::string cause = TakeFailure();
     EXPECT_NE(cause.find(path.string()), std::string::npos) << cause;
-    EXPECT_NE(cause.find("No such file or directory"), std::string::npos) << cause;
+    EXPECT_NE(cause.find(SystemWords(SystemError::kNoSuchFolder)), std::string::npos) << cause;
 
     EXPECT_EQ(OpenEncoder(128, 44100, 0, folder_.wstring()), 0);  // a folder, not a file
-    EXPECT_NE(TakeFailure().find("Is a directory"), std::string::npos);
+    EXPECT_NE(TakeFailure().find(SystemWords(SystemError::kIsAFolder)), std::string::npos);
 }
 
 #ifndef _WIN32  // POSIX permissions, and a child that gives up root
@@ -216,8 +215,9 @@ TEST_F(EncoderTest, PathIsUsedWholeAndNonAsciiNamesWork) {
         deep /= std::string(50, static_cast<char>('a' + i));
     std::filesystem::create_directories(deep);
     const std::wstring wide = deep.wstring() + L"/Aufnahme \u00FC\u00E9 \u65E5.mp3";
-    const std::filesystem::path path = deep.string() + "/Aufnahme \xC3\xBC\xC3\xA9 \xE6\x97\xA5.mp3";
-    ASSERT_GT(path.string().size(), 300u);
+    const std::filesystem::path path =
+        PathFromUtf8(deep.string() + "/Aufnahme \xC3\xBC\xC3\xA9 \xE6\x97\xA5.mp3");
+    ASSERT_GT(wide.size(), 300u);
     ASSERT_EQ(OpenEncoder(128, 44100, 0, wide), 1);
     CloseEncoder();
     EXPECT_TRUE(std::filesystem::exists(path));
@@ -226,6 +226,7 @@ TEST_F(EncoderTest, PathIsUsedWholeAndNonAsciiNamesWork) {
 
 }  // namespace
 
+#ifndef _WIN32  // the other session is a forked process
 TEST_F(EncoderTest, FileBeingRecordedElsewhereIsRefusedAndKeptWhole) {
     const auto path = Path("shared.mp3");
     // Another process records the file: it holds the lock until told to let go.
@@ -265,3 +266,4 @@ TEST_F(EncoderTest, FileBeingRecordedElsewhereIsRefusedAndKeptWhole) {
     EXPECT_EQ(OpenOutputFile(path, &error), nullptr);
     EXPECT_TRUE(error.busy);
 }
+#endif
