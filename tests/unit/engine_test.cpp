@@ -314,7 +314,7 @@ TEST_F(SessionTest, NoSelectedDeviceOpensTheDefaultOne) {
 struct FailureCase {
     const char* name;
     std::function<void(SessionTest&)> arrange;
-    const char* causeHas;
+    std::string causeHas;
 };
 
 class SessionFailure : public SessionTest, public ::testing::WithParamInterface<FailureCase> {};
@@ -350,7 +350,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{
             "FileUncreatable",
             [](SessionTest& t) { t.button_.settings.outputPath = t.Path("missing/out.mp3").wstring(); },
-            "No such file or directory"}),
+            SystemWords(SystemError::kNoSuchFolder)}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(SessionTest, MissingEncoderLeavesTheEarlierRecordingAndTheDeviceAlone) {
