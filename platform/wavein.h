@@ -19,6 +19,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX  // the engine uses std::min and std::max
 #endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN  // no <winsock.h>, which would clash with a later <winsock2.h>
+#endif
 #include <windows.h>
 // Only after <windows.h>, whose types it uses.
 #include <mmsystem.h>
