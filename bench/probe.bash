@@ -65,6 +65,20 @@ threads() {
     done
 }
 
+# REPLY: voluntary switches between two snapshots (threads) named $1 and $2, over the threads
+# alive in both: a thread that ended in between must not count as negative wake-ups.
+wakeups_between() {
+    local -n from=$1 to=$2
+    local tid total=0 v0 v1
+    for tid in "${!to[@]}"; do
+        [[ -n ${from[$tid]:-} ]] || continue
+        read -r _ _ v0 _ <<<"${from[$tid]}"
+        read -r _ _ v1 _ <<<"${to[$tid]}"
+        total=$((total + v1 - v0))
+    done
+    REPLY=$total
+}
+
 # Whether one of the processes has the file open.
 holds_open() {
     local file=$1 pid fd
