@@ -49,6 +49,9 @@ fuzz:
 	scripts/deps fuzz
 	scripts/fuzz $(FUZZ_SECONDS)
 
+# Voxmere side by side with parec | lame, ffmpeg and GStreamer on the test tone, against the
+# floor of encoding alone; writes bench/REPORT.md. RECORD_SECONDS, IDLE_SECONDS,
+# LATENCY_SESSIONS and STARTS shorten it (see bench/run).
 bench:
 	scripts/deps bench
 	cmake --preset $(PRESET)

@@ -1,17 +1,15 @@
-// The engine's encoding cost on a PCM file: EncodeChunk through lame_enc.so, one-second
-// chunks as the capture buffers give them, at the given bit rates. Prints one line per rate:
-// "<kbps> <cpu seconds> <times real time>". Creates the file first (60 s of a 441 Hz tone
-// with a little noise, 44100 Hz 16-bit stereo little-endian) when it does not exist, so the
-// lame command can be timed on exactly the same input.
+// The engine's encoding cost on a PCM file (44100 Hz 16-bit stereo little-endian, as captured
+// from the recording's own source): EncodeChunk through lame_enc.so, one-second chunks as the
+// capture buffers give them, at the given bit rates. This is the floor a recording's cost is
+// measured against: the encoding alone, with no capture, no thread and no file. Prints one
+// line per rate: "<kbps> <cpu seconds> <times real time>".
 //   bench_encode_cost PCMFILE KBPS...
 #include <time.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <numbers>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,28 +20,16 @@ namespace {
 
 constexpr size_t kChunkValues = 88200;  // one capture buffer
 
-std::vector<short> ReadOrMake(const std::string& path) {
+// Whole frames only: a capture cut short may end mid-frame.
+std::vector<short> Read(const std::string& path) {
     std::vector<short> pcm;
     std::ifstream in(path, std::ios::binary);
-    if (in) {
-        in.seekg(0, std::ios::end);
-        pcm.resize(static_cast<size_t>(in.tellg()) / sizeof(short));
-        in.seekg(0);
-        in.read(reinterpret_cast<char*>(pcm.data()),
-                static_cast<std::streamsize>(pcm.size() * sizeof(short)));
+    if (!in)
         return pcm;
-    }
-    std::mt19937 random(1);
-    std::normal_distribution<double> noise(0, 300);
-    pcm.resize(60 * kChunkValues);
-    for (size_t i = 0; i < pcm.size(); ++i) {
-        const double t = static_cast<double>(i / 2) / 44100;
-        pcm[i] =
-            static_cast<short>(std::lround(12000 * std::sin(2 * std::numbers::pi * 441 * t) + noise(random)));
-    }
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(pcm.data()),
-               static_cast<std::streamsize>(pcm.size() * sizeof(short)));
+    in.seekg(0, std::ios::end);
+    pcm.resize(static_cast<size_t>(in.tellg()) / 4 * 2);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(pcm.data()), static_cast<std::streamsize>(pcm.size() * sizeof(short)));
     return pcm;
 }
 
@@ -60,7 +46,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s PCMFILE KBPS...\n", argv[0]);
         return 2;
     }
-    const std::vector<short> pcm = ReadOrMake(argv[1]);
+    const std::vector<short> pcm = Read(argv[1]);
+    if (pcm.empty()) {
+        std::fprintf(stderr, "%s: no audio to encode\n", argv[1]);
+        return 1;
+    }
     const double audioSeconds = static_cast<double>(pcm.size()) / 2 / 44100;
     std::vector<unsigned char> out(705600);
     for (int i = 2; i < argc; ++i) {

@@ -40,6 +40,7 @@ public:
     void Signal() { pa_threaded_mainloop_signal(loop_, 0); }
 
     pa_context* Context() const { return context_; }
+    pa_mainloop_api* Api() const { return pa_threaded_mainloop_get_api(loop_); }
     bool ContextReady() const { return context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
 
     // The server's words for the context's last error, as the latest failure.

@@ -3,17 +3,21 @@
 // Each open device has three parts:
 //   - the capture side: the device's own PulseAudio mainloop thread. It drains the record
 //     stream and copies the audio into the head queued buffer; a full buffer leaves the queue
-//     and goes to the notification queue. It never calls the caller's callback and never
-//     waits for anything but the device's queue mutex, which nobody holds for long.
+//     and goes to the notification queue. It reads in rounds, and while capturing rests
+//     between them (StreamPacer). It never calls the caller's callback and never waits for
+//     anything but the device's queue mutex, which nobody holds for long.
 //   - the notification thread: takes handed-back buffers one at a time, in fill order, and
 //     reports them (WIM_DATA) without holding any lock.
 //   - the device operations, on the caller's threads. Start, Stop, Reset and Close take the
-//     mainloop lock (waiting for the capture side at most) and the queue mutex, and never wait
-//     for the notification thread: the caller may hold a lock its report handler takes.
+//     mainloop lock (waiting for the capture side at most; a rest ends for them at once) and
+//     the queue mutex, and never wait for the notification thread: the caller may hold a lock
+//     its report handler takes.
 // Lock order: Device::control, then the mainloop lock, then Device::queueMutex.
+#include <pthread.h>
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "pulse_connection.h"
+#include "stream_pacer.h"
 #include "wavein.h"
 
 namespace {
@@ -39,6 +44,9 @@ constexpr pa_usec_t kConnectLimit = 2 * PA_USEC_PER_SEC;
 // The server hands audio over in fragments of this length, which bounds how much audio is
 // in flight when a buffer is stopped or reset.
 constexpr pa_usec_t kFragment = 100 * PA_USEC_PER_MSEC;
+// The capture side reads the stream at most once in this long: the fragment's length, so a
+// small-latency source costs no more wake-ups than one that honours the fragment size.
+constexpr std::chrono::milliseconds kReadPeriod{100};
 constexpr DWORD kWaveFormat4S16 = 0x00000800;  // 44.1 kHz, stereo, 16-bit
 
 thread_local std::string t_lastError;
@@ -202,6 +210,8 @@ struct Device {
 
     // Serialises Start, Stop, Reset and Close, so none of them finds the stream half torn down.
     std::mutex control;
+    // Declared before the connection, whose end stops the thread that may be resting in it.
+    StreamPacer pacer{kReadPeriod, &Device::Round, this};
     PulseConnection connection;
     pa_stream* stream = nullptr;  // under the mainloop lock
     bool opened = false;          // under the mainloop lock: the stream ending is now a failure
@@ -250,17 +260,17 @@ struct Device {
             HandBackHead();
     }
 
-    // Capture side, queueMutex not held. data null: a hole in the stream, kept as silence so
-    // the recording keeps its length.
-    void Deliver(const char* data, size_t bytes) {
+    // Mainloop lock held, queueMutex not. data null: a hole in the stream, kept as silence so
+    // the recording keeps its length. Returns whether the device is capturing.
+    bool Deliver(const char* data, size_t bytes) {
         std::lock_guard<std::mutex> lock(queueMutex);
         if (!capturing)
-            return;
+            return false;
         deliveredBytes += bytes;
         while (bytes > 0) {
             if (queued.empty()) {
                 lostBytes += bytes;
-                return;
+                return true;
             }
             WAVEHDR* head = queued.front();
             const DWORD capacity = head->dwBufferLength - head->dwBufferLength % kFrameBytes;
@@ -276,7 +286,26 @@ struct Device {
             if (headFill == capacity)
                 HandBackHead();
         }
+        return true;
     }
+
+    // Mainloop lock held: takes everything the stream holds, into the buffers while capturing
+    // and nowhere otherwise, so no audio from before a Start is ever recorded. Returns whether
+    // the device is capturing.
+    bool Drain() {
+        bool capturing = false;
+        for (;;) {
+            const void* data = nullptr;
+            size_t bytes = 0;
+            if (stream == nullptr || pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+                return capturing;
+            capturing = Deliver(static_cast<const char*>(data), bytes);
+            pa_stream_drop(stream);
+        }
+    }
+
+    // Mainloop thread, lock held: a reading round (StreamPacer); rests after it while capturing.
+    static bool Round(void* self) { return static_cast<Device*>(self)->Drain(); }
 
     // Capture side: the stream or the connection under it ended without being asked to.
     void Fail(const std::string& cause) {
@@ -290,6 +319,7 @@ struct Device {
 
     // The notification thread's body; self keeps the device alive until it ends.
     static void Notify(std::shared_ptr<Device> self) {
+        pthread_setname_np(pthread_self(), "voxmere-notify");
         std::unique_lock<std::mutex> lock(self->queueMutex);
         for (;;) {
             self->wake.wait(lock, [&] { return !self->handedBack.empty() || self->closing; });
@@ -318,7 +348,8 @@ struct Device {
     // Mainloop lock NOT held. No callback of this device's stream runs after it returns.
     void Disconnect() {
         if (stream != nullptr) {
-            connection.Lock();
+            pacer.LockPromptly(connection);
+            pacer.Detach();
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
@@ -337,17 +368,10 @@ struct Device {
     }
 };
 
-// Mainloop thread, lock held: audio is ready to be read.
-void OnReadable(pa_stream* stream, size_t, void* userdata) {
-    auto* device = static_cast<Device*>(userdata);
-    for (;;) {
-        const void* data = nullptr;
-        size_t bytes = 0;
-        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-            return;
-        device->Deliver(static_cast<const char*>(data), bytes);
-        pa_stream_drop(stream);
-    }
+// Mainloop thread, lock held: a piece of audio arrived. It is taken in the round that follows
+// once the loop has dispatched what came with it, not piece by piece.
+void OnReadable(pa_stream*, size_t, void* userdata) {
+    static_cast<Device*>(userdata)->pacer.Arm();
 }
 
 // Mainloop thread, lock held: on every change of the stream's state. After the open it can
@@ -400,6 +424,7 @@ MMRESULT OpenStream(Device& device, const std::string& name) {
     }
     pa_stream_set_state_callback(device.stream, &OnStreamState, &device);
     pa_stream_set_read_callback(device.stream, &OnReadable, &device);
+    device.pacer.Attach(connection);
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.tlength = static_cast<uint32_t>(-1);
@@ -601,7 +626,8 @@ MMRESULT waveInStart(HWAVEIN hwi) {
     std::lock_guard<std::mutex> control(device->control);
     if (IsClosed(*device))
         return MMSYSERR_INVALHANDLE;
-    device->connection.Lock();
+    device->pacer.LockPromptly(device->connection);
+    device->Drain();  // what came in while stopped is not this recording's
     MMRESULT result = MMSYSERR_NOERROR;
     {
         std::lock_guard<std::mutex> lock(device->queueMutex);
@@ -627,7 +653,10 @@ MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
     std::lock_guard<std::mutex> control(device->control);
     if (IsClosed(*device))
         return MMSYSERR_INVALHANDLE;
-    device->connection.Lock();
+    device->pacer.LockPromptly(device->connection);
+    // What arrived before the stop belongs in the buffer handed back; nothing is left behind.
+    device->pacer.Disarm();
+    device->Drain();
     {
         std::lock_guard<std::mutex> lock(device->queueMutex);
         device->capturing = false;

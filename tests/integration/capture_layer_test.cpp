@@ -339,13 +339,18 @@ TEST(CaptureOpen, RefusesAnyOtherFormatAndAnyOtherCallbackKind) {
     EXPECT_EQ(hwi, nullptr);
 }
 
-// A private server whose default source carries a 440 Hz sine in real time, and one device
-// open on it.
+// 437 Hz: no whole number of its periods spans fewer than 44100 frames, so audio lost or
+// repeated anywhere, of any length short of a second, breaks the sine (at 440 Hz a loss of
+// exactly 50 or 100 ms would not).
+constexpr double kToneHz = 437;
+
+// A private server whose default source carries the tone in real time, in small pieces (its
+// sink runs at 20 ms), and one device open on it.
 class CaptureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server_.Start()) << server_.Error();
-        ASSERT_GE(server_.AddTone("tone", 440, "Tone"), 0);
+        ASSERT_GE(server_.AddTone("tone", static_cast<int>(kToneHz), "Tone"), 0);
         ASSERT_EQ(server_.Pactl({"set-default-source", "tone.monitor"}), 0);
         const WAVEFORMATEX format = CdFormat();
         ASSERT_EQ(waveInOpen(&hwi_, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Listener::Proc),
@@ -404,7 +409,7 @@ TEST_F(CaptureTest, FillsBuffersInQueueOrderWithContinuousAudioThenStopAndResetH
         EXPECT_EQ(data[i].header, &buffers_[i]);
         EXPECT_EQ(data[i].bytes, kSecondBytes);
         EXPECT_EQ(data[i].flags & (WHDR_DONE | WHDR_INQUEUE | WHDR_PREPARED), WHDR_DONE | WHDR_PREPARED);
-        EXPECT_NEAR(Frequency(data[i].left), 440.0, 5.0);
+        EXPECT_NEAR(Frequency(data[i].left), kToneHz, 5.0);
         left.insert(left.end(), data[i].left.begin(), data[i].left.end());
     }
     // One buffer a second: the first after one second plus the server's latency.
@@ -429,7 +434,7 @@ TEST_F(CaptureTest, FillsBuffersInQueueOrderWithContinuousAudioThenStopAndResetH
     EXPECT_NE(data[3].flags & WHDR_DONE, 0u);
     EXPECT_NE(buffers_[1].dwFlags & WHDR_INQUEUE, 0u);
     left.insert(left.end(), data[3].left.begin(), data[3].left.end());
-    EXPECT_LT(LargestJump(left, 440.0), 0.02) << "audio lost or repeated between buffers";
+    EXPECT_LT(LargestJump(left, kToneHz), 0.02) << "audio lost or repeated between buffers";
 
     ASSERT_EQ(waveInReset(hwi_), MMSYSERR_NOERROR);
     ASSERT_TRUE(listener_.WaitForData(6, milliseconds(500)));
@@ -449,6 +454,38 @@ TEST_F(CaptureTest, FillsBuffersInQueueOrderWithContinuousAudioThenStopAndResetH
     EXPECT_EQ(messages.front(), static_cast<UINT>(WIM_OPEN));
     EXPECT_EQ(messages.back(), static_cast<UINT>(WIM_CLOSE));
     EXPECT_EQ(messages.size(), 8u);
+}
+
+TEST_F(CaptureTest, ReturnsEveryFrameInOrderFromSmallPiecesIntoSmallBuffers) {
+    // 1250-frame buffers: several fill in one reading round, and neither the server's 20 ms
+    // pieces nor the rounds line up with them.
+    buffers_ = Buffers(20, 5000);
+    listener_.requeue = true;
+    Queue(0, 20);
+    const auto start = Clock::now();
+    ASSERT_EQ(waveInStart(hwi_), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(milliseconds(3000));
+    ASSERT_EQ(waveInStop(hwi_), MMSYSERR_NOERROR);
+    const double held = SecondsSince(start);
+    std::this_thread::sleep_for(milliseconds(300));
+    listener_.requeue = false;
+
+    const std::vector<Report> data = listener_.Data();
+    ASSERT_GT(data.size(), 20u);
+    std::vector<int16_t> left;
+    for (size_t i = 0; i < data.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(data[i].header, &buffers_[i % 20]);
+        if (i + 1 < data.size()) {
+            EXPECT_EQ(data[i].bytes, 5000u);
+        }
+        left.insert(left.end(), data[i].left.begin(), data[i].left.end());
+    }
+    EXPECT_LT(LargestJump(left, kToneHz), 0.02) << "audio lost or repeated";
+    // What the sine cannot show, a whole second lost or repeated, the length does.
+    EXPECT_NEAR(static_cast<double>(left.size()) / 44100, held, 0.3);
+    EXPECT_EQ(waveInGetLostFrames(hwi_), 0u);
+    EXPECT_EQ(listener_.failedRequeues.load(), 0);
 }
 
 TEST_F(CaptureTest, StopResetAndCloseReturnWhileTheCallerHoldsTheReportLock) {

@@ -1,0 +1,148 @@
+# Measures a recorder from the outside, through /proc alone, so that Voxmere and the tools it
+# is compared with are measured the same way. Sourced by bench/run; needs bash 5.
+#
+# A session: the caller starts the tool, sets PIDS (all its processes) and T_START (now_us
+# right after the start), then calls hold_session. Every sample is taken with builtins only:
+# a fork per poll would cost more than what is measured and blur the timings.
+
+TICK=$(getconf CLK_TCK)
+# A session's steady state begins this long after its start: process start-up and the first
+# buffer are not what a recorded minute costs.
+WARM_SECONDS=2
+declare -A S_THREADS0 S_THREADS1
+# A descriptor that never becomes readable: `read -t` on it is a sleep without a fork.
+exec {NAP_FD}<> <(:)
+
+nap() { read -r -t "$1" -u "$NAP_FD" _ || true; }
+
+# REPLY: CPU ticks (user + system) of the processes, their exited threads included.
+cpu_ticks() {
+    local total=0 pid line
+    local -a field
+    for pid; do
+        read -r line 2>/dev/null </proc/"$pid"/stat || continue
+        read -ra field <<<"${line##*) }"
+        total=$((total + field[11] + field[12]))
+    done
+    REPLY=$total
+}
+
+# REPLY: voluntary context switches (the times a thread went to sleep and was woken) of every
+# live thread of the processes.
+wakeups() {
+    local total=0 pid status key value
+    for pid; do
+        for status in /proc/"$pid"/task/*/status; do
+            while read -r key value _; do
+                if [[ $key == voluntary_ctxt_switches: ]]; then
+                    total=$((total + value))
+                    break
+                fi
+            done 2>/dev/null <"$status" || true
+        done
+    done
+    REPLY=$total
+}
+
+# Fills the associative array named $1 with "name cpu_ns voluntary involuntary" per thread id
+# of process $2 (CPU from schedstat, in nanoseconds).
+threads() {
+    local -n into=$1
+    local pid=$2 task name ns key value voluntary involuntary
+    into=()
+    for task in /proc/"$pid"/task/*; do
+        read -r name 2>/dev/null <"$task/comm" || continue
+        read -r ns _ 2>/dev/null <"$task/schedstat" || continue
+        voluntary=0 involuntary=0
+        while read -r key value _; do
+            case $key in
+                voluntary_ctxt_switches:) voluntary=$value ;;
+                nonvoluntary_ctxt_switches:) involuntary=$value ;;
+            esac
+        done 2>/dev/null <"$task/status" || true
+        [[ $pid == "${task##*/}" ]] && name="$name (main)"
+        into[${task##*/}]="${name// /_} $ns $voluntary $involuntary"
+    done
+}
+
+# REPLY: voluntary switches between two snapshots (threads) named $1 and $2, over the threads
+# alive in both: a thread that ended in between must not count as negative wake-ups.
+wakeups_between() {
+    local -n from=$1 to=$2
+    local tid total=0 v0 v1
+    for tid in "${!to[@]}"; do
+        [[ -n ${from[$tid]:-} ]] || continue
+        read -r _ _ v0 _ <<<"${from[$tid]}"
+        read -r _ _ v1 _ <<<"${to[$tid]}"
+        total=$((total + v1 - v0))
+    done
+    REPLY=$total
+}
+
+# Whether one of the processes has the file open.
+holds_open() {
+    local file=$1 pid fd
+    shift
+    for pid; do
+        for fd in /proc/"$pid"/fd/*; do
+            [[ $fd -ef $file ]] && return 0
+        done
+    done
+    return 1
+}
+
+# hold_session FILE SECONDS STOP_COMMAND...
+# Holds the session SECONDS (more than WARM_SECONDS) from T_START, then runs STOP_COMMAND (the stop request) and waits
+# until no process of PIDS has FILE open: then the file is complete. Sets, in microseconds
+# unless named otherwise:
+#   S_FIRST     start to the first byte in FILE ("" when none came before the stop)
+#   S_HELD      start to the stop request
+#   S_COMPLETE  stop request to the file complete
+#   S_WINDOW    the steady-state window, from WARM_SECONDS after the start to the stop request
+#   S_CPU       CPU ticks and S_WAKEUPS voluntary switches of PIDS in that window
+#   S_THREADS0, S_THREADS1  per-thread snapshots (threads) of PIDS[0] at the window's ends
+hold_session() {
+    local file=$1 seconds=$2
+    shift 2
+    local warm_end=$((T_START + WARM_SECONDS * 1000000)) end=$((T_START + seconds * 1000000))
+    local t t0="" cpu0 wake0
+    S_FIRST=""
+    for (( ; ; )); do
+        t=${EPOCHREALTIME/./}
+        if [[ -z $S_FIRST && -s $file ]]; then
+            S_FIRST=$((t - T_START))
+        fi
+        if [[ -z $t0 ]] && ((t >= warm_end)); then
+            threads S_THREADS0 "${PIDS[0]}"
+            cpu_ticks "${PIDS[@]}"
+            cpu0=$REPLY
+            wakeups "${PIDS[@]}"
+            wake0=$REPLY
+            t0=${EPOCHREALTIME/./}
+        fi
+        ((t < end)) || break
+        nap 0.01
+    done
+    threads S_THREADS1 "${PIDS[0]}"
+    cpu_ticks "${PIDS[@]}"
+    S_CPU=$((REPLY - cpu0))
+    wakeups "${PIDS[@]}"
+    S_WAKEUPS=$((REPLY - wake0))
+    t=${EPOCHREALTIME/./}
+    S_WINDOW=$((t - t0))
+
+    "$@"
+    local stop=${EPOCHREALTIME/./}
+    S_HELD=$((stop - T_START))
+    while holds_open "$file" "${PIDS[@]}"; do
+        nap 0.001
+    done
+    S_COMPLETE=$((${EPOCHREALTIME/./} - stop))
+}
+
+# REPLY: seconds of audio in an MP3 file, counted by decoding it whole.
+mp3_seconds() {
+    local bytes
+    bytes=$(mpg123 -q -s --stereo -r 44100 -e s16 "$1" 2>/dev/null | wc -c) || true
+    REPLY=$(awk -v b="${bytes:-0}" 'BEGIN {printf "%.2f", b / 176400}')
+}
