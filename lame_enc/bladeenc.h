@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "dword.h"
+
 #ifndef _WIN32
 #define BE_CDECL
 #else
@@ -17,7 +19,7 @@
 
 typedef uint32_t BE_ERR;
 typedef uint32_t HBE_STREAM;
-typedef uint32_t BE_DWORD;
+typedef DWORD BE_DWORD;  // the record's 32-bit fields
 
 #define BE_ERR_SUCCESSFUL 0x00000000u
 #define BE_ERR_INVALID_FORMAT 0x00000001u

@@ -20,7 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
-typedef uint32_t DWORD;
+#include "dword.h"
+
 typedef uint16_t WORD;
 typedef unsigned int UINT;
 typedef uintptr_t UINT_PTR;

@@ -11,8 +11,7 @@
 #include <string>
 
 #include "bladeenc.h"
-
-typedef uint32_t DWORD;
+#include "dword.h"
 
 struct EncoderApi {
     BEINITSTREAM beInitStream;
