@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,19 +17,7 @@
 #include "fake_encoder.h"
 #include "scripted_wavein.h"
 #include "session.h"
-
-inline std::filesystem::path BinaryFolder() {
-    return std::filesystem::canonical("/proc/self/exe").parent_path();
-}
-
-inline std::string FakeModulePath(const std::string& kind) {
-    return (BinaryFolder() / ("fake_enc_" + kind + ".so")).string();
-}
-
-inline std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+#include "test_files.h"
 
 inline std::vector<unsigned char> Bytes(const std::string& text) {
     return {text.begin(), text.end()};
@@ -47,13 +33,8 @@ public:  // the parameterised cases arrange their faults through it
         g_bRecording = 0;
         TakeFailure();
         // A fake loaded by an earlier test in this process keeps its log: clear it.
-        for (const char* kind : {"counting", "failing_init", "missing_vbr_header"}) {
-            if (void* module = dlopen(FakeModulePath(kind).c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-                if (auto reset = reinterpret_cast<void (*)()>(dlsym(module, "fakeReset")))
-                    reset();
-                dlclose(module);
-            }
-        }
+        for (const char* kind : {"counting", "failing_init", "missing_vbr_header"})
+            ResetFakeModule(FakeModulePath(kind));
         UseModule("counting");
         char pattern[] = "/tmp/voxmere-unit.XXXXXX";
         folder_ = mkdtemp(pattern);

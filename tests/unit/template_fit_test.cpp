@@ -1,9 +1,9 @@
 // Fitting the window's template to larger toolkit controls, without a display: the window's
 // own template at 2 pixels per dialog unit, against controls that need more room than it
 // gives them (a long device name, large fonts).
-#include <gtest/gtest.h>
-
 #include "template_fit.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -11,7 +11,17 @@ wxRect Du(int x, int y, int width, int height) {
     return {2 * x, 2 * y, 2 * width, 2 * height};
 }
 
-enum Index { kStart, kDevice, kDeviceLabel, kOutputLabel, kOutput, kBrowse, kBitRate, kBitRateLabel, kWebsite };
+enum Index {
+    kStart,
+    kDevice,
+    kDeviceLabel,
+    kOutputLabel,
+    kOutput,
+    kBrowse,
+    kBitRate,
+    kBitRateLabel,
+    kWebsite
+};
 
 std::vector<TemplateControl> Template(int grow) {
     return {
@@ -56,8 +66,8 @@ TEST(TemplateFitTest, GrownControlsNeitherOverlapNorLeaveTheWindow) {
         // A drop-down list is as high as it is closed, not as its dropped template.
         EXPECT_EQ(fit.rects[kDevice].height, controls[kDevice].natural.y);
         // Each label ends left of its field and is centred on it, within a pixel.
-        for (const auto& [label, field] : {std::pair{kDeviceLabel, kDevice}, {kOutputLabel, kOutput},
-                                           {kBitRateLabel, kBitRate}}) {
+        for (const auto& [label, field] :
+             {std::pair{kDeviceLabel, kDevice}, {kOutputLabel, kOutput}, {kBitRateLabel, kBitRate}}) {
             const wxRect& l = fit.rects[label];
             const wxRect& f = fit.rects[field];
             EXPECT_LT(l.GetRight(), f.x);
