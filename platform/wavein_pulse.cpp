@@ -317,6 +317,20 @@ MMRESULT OnOpenDevice(HWAVEIN hwi, Act act) {
     });
 }
 
+// Prepare and unprepare: valid says whether the header passed the operation's own check
+// (made before the handle is looked at, but reported after it).
+MMRESULT MarkPrepared(HWAVEIN hwi, WAVEHDR* pwh, bool valid, bool prepared) {
+    return OnDevice(hwi, [=](Device& device) -> MMRESULT {
+        if (!valid)
+            return MMSYSERR_INVALPARAM;
+        std::lock_guard<std::mutex> lock(device.queueMutex);
+        if (device.Holds(pwh))
+            return WAVERR_STILLPLAYING;
+        pwh->dwFlags = prepared ? pwh->dwFlags | WHDR_PREPARED : pwh->dwFlags & ~WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    });
+}
+
 // Stop and Reset: the capture side is held off (mainloop lock) while the buffers change hands.
 MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
     return OnOpenDevice(hwi, [everyBuffer](Device& device) {
@@ -407,27 +421,11 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
-    return OnDevice(hwi, [pwh, cbwh](Device& device) -> MMRESULT {
-        if (!ValidBuffer(pwh, cbwh))
-            return MMSYSERR_INVALPARAM;
-        std::lock_guard<std::mutex> lock(device.queueMutex);
-        if (device.Holds(pwh))
-            return WAVERR_STILLPLAYING;
-        pwh->dwFlags |= WHDR_PREPARED;
-        return MMSYSERR_NOERROR;
-    });
+    return MarkPrepared(hwi, pwh, ValidBuffer(pwh, cbwh), true);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
-    return OnDevice(hwi, [pwh, cbwh](Device& device) -> MMRESULT {
-        if (!ValidHeader(pwh, cbwh))
-            return MMSYSERR_INVALPARAM;
-        std::lock_guard<std::mutex> lock(device.queueMutex);
-        if (device.Holds(pwh))
-            return WAVERR_STILLPLAYING;
-        pwh->dwFlags &= ~WHDR_PREPARED;
-        return MMSYSERR_NOERROR;
-    });
+    return MarkPrepared(hwi, pwh, ValidHeader(pwh, cbwh), false);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
