@@ -9,18 +9,18 @@
 
 #include <cstdint>
 
+#include "dword.h"
+
 #ifndef _WIN32
 #define BE_CDECL
-typedef uint32_t BE_DWORD;
 #else
 #define BE_CDECL __cdecl
-// Windows' DWORD (unsigned long, 32 bits there), so a DWORD* is a BE_DWORD* as callers expect.
-typedef unsigned long BE_DWORD;
 #endif
-static_assert(sizeof(BE_DWORD) == 4, "BE_DWORD is 32 bits wide");
 
 typedef uint32_t BE_ERR;
 typedef uint32_t HBE_STREAM;
+typedef DWORD BE_DWORD;  // the record's 32-bit fields
+static_assert(sizeof(BE_DWORD) == 4, "BE_DWORD is 32 bits wide");
 
 #define BE_ERR_SUCCESSFUL 0x00000000u
 #define BE_ERR_INVALID_FORMAT 0x00000001u

@@ -15,6 +15,10 @@
 #include <functional>
 #include <string>
 
+// How long the device table and an open wait for the server at most: a stalled server must not
+// freeze the window or the recording worker.
+constexpr pa_usec_t kConnectLimit = 2 * PA_USEC_PER_SEC;
+
 class PulseConnection {
 public:
     PulseConnection() = default;

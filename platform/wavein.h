@@ -16,18 +16,13 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX  // the engine uses std::min and std::max
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN  // no <winsock.h>, which would clash with a later <winsock2.h>
-#endif
-#include <windows.h>
+#include "dword.h"  // <windows.h>, as the engine needs it
 // Only after <windows.h>, whose types it uses.
 #include <mmsystem.h>
 #else
 
-typedef uint32_t DWORD;
+#include "dword.h"
+
 typedef uint16_t WORD;
 typedef unsigned int UINT;
 typedef uintptr_t UINT_PTR;
@@ -128,72 +123,106 @@ struct MMTIME {
 
 // The callback named by waveInOpen. Called with WIM_OPEN, WIM_DATA (dwParam1: the WAVEHDR*)
 // and WIM_CLOSE. WIM_DATA runs on the device's notification thread, one report at a time, in
-// the order the buffers were filled. WIM_OPEN and WIM_CLOSE run on the thread that calls
-// waveInOpen or waveInClose, before that call returns (as on Windows), so nothing reaches the
-// callback after waveInClose has returned. It may call waveInAddBuffer; it must not call
-// waveInStop, waveInReset or waveInClose.
+// the order the buffers were filled, with no lock of this layer held. WIM_OPEN and WIM_CLOSE
+// run on the thread that calls waveInOpen or waveInClose, before that call returns (as on
+// Windows). The handler may call waveInAddBuffer; it must not call waveInStop, waveInReset or
+// waveInClose.
+//
+// After waveInClose has returned no report begins, and WIM_CLOSE was the last message to
+// begin. A WIM_DATA report already under way when close was called may still be finishing
+// on the notification thread: close does not wait for it, since the caller may hold a lock
+// that handler takes. Close succeeds only once every buffer is back, so such a report's
+// buffer is already the caller's; the handler must touch nothing the caller frees after
+// close once it has let go of the last buffer (the engine's handler returns straight after
+// releasing its lock).
 typedef void(CALLBACK* LPWAVEINPROC)(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
                                      DWORD_PTR dwParam2);
+
+// Every function taking an HWAVEIN returns MMSYSERR_INVALHANDLE for a handle that names no
+// open device: one never opened, or closed already (handles are never reused). A device whose
+// server or source went away refuses as described at the end of this header.
 
 // Takes a snapshot of the input devices and returns how many it holds: device 0 is the
 // server's default source, then the other sources, then the monitor sources, each group in
 // the server's order. Device numbers given to the functions below index the latest snapshot,
 // so the number a list shows is the device that opens even if sources come and go.
-// No reachable server: 0. Never waits longer than a few seconds.
+// Returns 0 when no server answers within a few seconds (it never waits longer), with the
+// server's words in waveInLastServerError.
 UINT waveInGetNumDevs();
 
-// Capabilities of device uDeviceID of the latest snapshot. cbwic must be sizeof(WAVEINCAPSW).
-// MMSYSERR_BADDEVICEID when there is no such device.
+// Capabilities of device uDeviceID of the latest snapshot: szPname is the source's
+// description, whole up to MAXPNAMELEN - 1 characters (malformed UTF-8 shows as U+FFFD).
+// Caller: pwic points to cbwic writable bytes. Checks: MMSYSERR_INVALPARAM for a null pwic or
+// cbwic other than sizeof(WAVEINCAPSW); MMSYSERR_BADDEVICEID when the snapshot has no such
+// device (also before any snapshot). Never asks the server.
 MMRESULT waveInGetDevCapsW(UINT_PTR uDeviceID, WAVEINCAPSW* pwic, UINT cbwic);
 
 // Opens device uDeviceID of the latest snapshot (taking one first if there is none), or the
-// default source for WAVE_MAPPER, asking for exactly *pwfx. fdwOpen must be CALLBACK_FUNCTION
-// and dwCallback an LPWAVEINPROC. On success stores the handle in *phwi and reports WIM_OPEN;
-// on failure leaves *phwi null and returns an error (no server within the connection time,
-// no such source, format refused). Never hangs.
+// default source for WAVE_MAPPER, asking the server for exactly *pwfx, and reports WIM_OPEN.
+// Caller: dwCallback is an LPWAVEINPROC that stays callable until waveInClose has returned.
+// Checks, in this order, each leaving *phwi null: MMSYSERR_INVALPARAM for a null phwi or
+// pwfx; MMSYSERR_INVALFLAG unless fdwOpen is CALLBACK_FUNCTION; MMSYSERR_INVALPARAM for a
+// null dwCallback; WAVERR_BADFORMAT for anything but 16-bit stereo PCM at 44100 Hz with
+// matching nBlockAlign and nAvgBytesPerSec; MMSYSERR_NODRIVER when no snapshot could be
+// taken; MMSYSERR_BADDEVICEID for a number the snapshot lacks; MMSYSERR_NODRIVER when the
+// server or the source cannot be reached within the connection time; MMSYSERR_NOMEM when the
+// stream or the notification thread cannot be made. Never hangs. On success stores the
+// handle in *phwi before WIM_OPEN.
 MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
                     DWORD_PTR dwInstance, DWORD fdwOpen);
 
-// Marks a header whose lpData and dwBufferLength are set and whose dwFlags is 0 as prepared.
+// Marks a header as prepared. Caller: lpData points to dwBufferLength writable bytes that
+// stay valid until the header is unprepared, and dwFlags is 0 or a previous prepare's.
+// Checks: MMSYSERR_INVALPARAM unless cbwh is sizeof(WAVEHDR), lpData is set and the buffer
+// holds at least one frame; WAVERR_STILLPLAYING while the device owns the header.
 MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh);
 
-// Undoes the prepare. WAVERR_STILLPLAYING while the device owns the header.
+// Undoes the prepare. Checks: MMSYSERR_INVALPARAM for a null header or cbwh other than
+// sizeof(WAVEHDR); WAVERR_STILLPLAYING while the device owns the header.
 MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh);
 
 // Queues a prepared header: clears WHDR_DONE and dwBytesRecorded, sets WHDR_INQUEUE. Buffers
-// are filled in queue order; a full buffer leaves the queue, gets its byte count and
-// WHDR_DONE, and is reported. WAVERR_UNPREPARED for a header that is not prepared.
+// are filled in queue order, whole frames only (a length that is not a multiple of 4 bytes
+// leaves its tail unused); a full buffer leaves the queue, gets its byte count and WHDR_DONE,
+// and is reported. Safe from the WIM_DATA handler. Checks: as waveInPrepareHeader for the
+// header; WAVERR_UNPREPARED for one that is not prepared; WAVERR_STILLPLAYING for one the
+// device already owns; MMSYSERR_NODRIVER on a failed device.
 MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh);
 
-// Begins filling the queued buffers.
+// Begins filling the queued buffers. With none queued the audio is counted as lost
+// (waveInGetLostFrames) rather than held back. Checks: MMSYSERR_NODRIVER on a failed device.
 MMRESULT waveInStart(HWAVEIN hwi);
 
 // Stops filling. The buffer being filled (one holding at least one frame) is handed back
 // partly filled (WHDR_DONE, its byte count) and reported; buffers not yet begun stay queued.
-// Does not wait for any report to be handled.
+// Does not wait for any report to be handled. Succeeds also on a stopped or failed device.
 MMRESULT waveInStop(HWAVEIN hwi);
 
 // Stops filling and hands back every buffer: the one being filled as waveInStop does, then
 // each queued one with dwBytesRecorded 0, all marked WHDR_DONE and reported in queue order.
-// Does not wait for any report to be handled.
+// Does not wait for any report to be handled. Succeeds also on a stopped or failed device.
 MMRESULT waveInReset(HWAVEIN hwi);
 
 // How much audio the source has delivered while capturing, since the open or the last
-// waveInReset, in the unit pmmt->wType asks for
-// (TIME_SAMPLES: frames, TIME_BYTES, TIME_MS; any other unit is answered in TIME_BYTES, with
-// wType changed to say so). Every frame counts, also one dropped for want of a queued buffer,
-// so the position falls behind the clock only when the source itself delivers too little.
-// The count wraps at 2^32 in its unit.
-// cbmmt must be sizeof(MMTIME).
+// waveInReset, in the unit pmmt->wType asks for (TIME_SAMPLES: frames, TIME_BYTES, TIME_MS;
+// any other unit is answered in TIME_BYTES, with wType changed to say so). Every frame
+// counts, also one dropped for want of a queued buffer, so the position falls behind the
+// clock only when the source itself delivers too little. The count wraps at 2^32 in its
+// unit. Caller: pmmt->wType is set. Checks: MMSYSERR_INVALPARAM for a null pmmt or cbmmt
+// other than sizeof(MMTIME).
 MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt);
 
-// Closes the device and reports WIM_CLOSE. WAVERR_STILLPLAYING while the device still owns
-// a buffer (the caller must get every buffer back first). Does not wait for a report to be
-// handled, so it may be called while holding a lock that a report handler takes.
+// Closes the device and reports WIM_CLOSE; the handle is invalid from then on. Caller: every
+// buffer is back (reported) first, typically by waveInReset and waiting for the reports.
+// Checks: WAVERR_STILLPLAYING while the device still owns a buffer or a report of one has
+// not begun; the device stays open then. Does not wait for a report to be handled, so it may
+// be called while holding a lock that a report handler takes (see LPWAVEINPROC for what
+// that leaves running).
 MMRESULT waveInClose(HWAVEIN hwi);
 
 // A short text for an error code, cut to cchText characters with the terminating null.
-// MMSYSERR_BADERRNUM for a code this layer never returns.
+// Checks: MMSYSERR_INVALPARAM for a null pszText or cchText 0; MMSYSERR_BADERRNUM (and an
+// empty text) for a code this layer never returns.
 MMRESULT waveInGetErrorTextW(MMRESULT mmrError, WCHAR* pszText, UINT cchText);
 
 #endif  // _WIN32

@@ -1,4 +1,5 @@
-// The waveIn contract over PulseAudio.
+// The waveIn contract over PulseAudio: an open device's life. The device numbers and their
+// names come from the device table (device_table.h).
 //
 // Each open device has three parts:
 //   - the capture side: the device's own PulseAudio mainloop thread. It drains the record
@@ -19,7 +20,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -28,180 +28,26 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <vector>
 
+#include "audio_format.h"
+#include "device_table.h"
 #include "pulse_connection.h"
 #include "stream_pacer.h"
 #include "wavein.h"
 
 namespace {
 
-constexpr DWORD kFrameBytes = 4;  // s16le, 2 channels
-constexpr uint32_t kSampleRate = 44100;
-// Both the device table and an open give up after this long; a stalled server must not
-// freeze the window or the recording worker.
-constexpr pa_usec_t kConnectLimit = 2 * PA_USEC_PER_SEC;
+constexpr DWORD kFrameBytes = kAudioFrameBytes;
 // The server hands audio over in fragments of this length, which bounds how much audio is
 // in flight when a buffer is stopped or reset.
 constexpr pa_usec_t kFragment = 100 * PA_USEC_PER_MSEC;
 // The capture side reads the stream at most once in this long: the fragment's length, so a
 // small-latency source costs no more wake-ups than one that honours the fragment size.
 constexpr std::chrono::milliseconds kReadPeriod{100};
-constexpr DWORD kWaveFormat4S16 = 0x00000800;  // 44.1 kHz, stereo, 16-bit
 
 thread_local std::string t_lastError;
 
-const pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kSampleRate, 2};
-
-// ---- The device table ------------------------------------------------------------------------
-
-struct SourceEntry {
-    std::string name;
-    std::string description;
-};
-
-std::mutex g_tableMutex;
-std::vector<SourceEntry> g_table;
-bool g_tableTaken = false;
-
-struct SourceRecord {
-    uint32_t index;
-    bool monitor;
-    SourceEntry entry;
-};
-
-// Asks the server for its sources, ordered as the device numbers go: the default source,
-// then the other sources, then the monitors, each group by the server's index. false with
-// error set when the server cannot be asked.
-bool QuerySources(std::vector<SourceEntry>& table, std::string& error) {
-    PulseConnection connection;
-    if (!connection.Connect(kConnectLimit)) {
-        error = connection.Error();
-        return false;
-    }
-
-    struct Query {
-        PulseConnection* connection;
-        std::string defaultName;
-        std::vector<SourceRecord> sources;
-        int pending = 2;
-        bool failed = false;
-    } query{&connection, {}, {}};
-
-    connection.Lock();
-    // Mainloop thread: the server's answer, with the name of its default source.
-    pa_operation* server = pa_context_get_server_info(
-        connection.Context(),
-        [](pa_context*, const pa_server_info* info, void* userdata) {
-            auto* q = static_cast<Query*>(userdata);
-            if (info != nullptr && info->default_source_name != nullptr)
-                q->defaultName = info->default_source_name;
-            --q->pending;
-            q->connection->Signal();
-        },
-        &query);
-    // Mainloop thread: once per source, then once with eol set.
-    pa_operation* sources = pa_context_get_source_info_list(
-        connection.Context(),
-        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
-            auto* q = static_cast<Query*>(userdata);
-            if (eol != 0) {
-                if (eol < 0)
-                    q->failed = true;
-                --q->pending;
-                q->connection->Signal();
-                return;
-            }
-            q->sources.push_back(
-                {info->index,
-                 info->monitor_of_sink != PA_INVALID_INDEX,
-                 {info->name, info->description != nullptr ? info->description : info->name}});
-        },
-        &query);
-    bool answered = false;
-    if (server == nullptr || sources == nullptr) {
-        connection.TakeServerError();
-    } else {
-        answered = connection.WaitFor([&query] { return query.pending == 0 || query.failed; });
-        if (answered && query.failed) {
-            connection.TakeServerError();
-            answered = false;
-        }
-    }
-    // An unanswered operation keeps a pointer to query: cancel it before query goes.
-    for (pa_operation* operation : {server, sources}) {
-        if (operation == nullptr)
-            continue;
-        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
-            pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-    }
-    connection.Unlock();
-    if (!answered) {
-        error = connection.Error();
-        return false;
-    }
-
-    std::sort(query.sources.begin(), query.sources.end(),
-              [](const SourceRecord& a, const SourceRecord& b) { return a.index < b.index; });
-    table.clear();
-    for (int pass = 0; pass < 3; ++pass) {
-        for (const SourceRecord& source : query.sources) {
-            const bool isDefault = source.entry.name == query.defaultName;
-            const bool belongs = pass == 0 ? isDefault : !isDefault && source.monitor == (pass == 2);
-            if (belongs)
-                table.push_back(source.entry);
-        }
-    }
-    return true;
-}
-
-// Replaces the table with the server's sources now; an unreachable server empties it.
-size_t RefreshTable() {
-    std::vector<SourceEntry> table;
-    std::string error;
-    if (!QuerySources(table, error))
-        t_lastError = error;
-    std::lock_guard<std::mutex> lock(g_tableMutex);
-    g_table = std::move(table);
-    g_tableTaken = true;
-    return g_table.size();
-}
-
-// Decodes UTF-8 into wide characters; malformed input becomes U+FFFD rather than being
-// dropped, so a name is never shortened silently.
-std::wstring Widen(const std::string& text) {
-    std::wstring wide;
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int extra = lead < 0x80           ? 0
-                    : (lead >> 5) == 0x6  ? 1
-                    : (lead >> 4) == 0xE  ? 2
-                    : (lead >> 3) == 0x1E ? 3
-                                          : -1;
-        char32_t code = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
-        bool valid = extra >= 0 && i + extra < text.size();
-        for (int k = 1; valid && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
-        if (valid && (code < kShortest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
-            valid = false;
-        if (valid) {
-            wide.push_back(static_cast<wchar_t>(code));
-            i += extra + 1;
-        } else {
-            wide.push_back(L'\uFFFD');
-            ++i;
-        }
-    }
-    return wide;
-}
-
-// ---- Devices ---------------------------------------------------------------------------------
+const pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kAudioSampleRate, kAudioChannels};
 
 struct Device {
     HWAVEIN handle = nullptr;
@@ -402,9 +248,9 @@ MMRESULT Refuse(const Device& device) {
 }
 
 bool FormatIsSupported(const WAVEFORMATEX& format) {
-    return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels == 2 &&
-           format.nSamplesPerSec == kSampleRate && format.wBitsPerSample == 16 &&
-           format.nBlockAlign == kFrameBytes && format.nAvgBytesPerSec == kSampleRate * kFrameBytes;
+    return format.wFormatTag == WAVE_FORMAT_PCM && format.nChannels == kAudioChannels &&
+           format.nSamplesPerSec == kAudioSampleRate && format.wBitsPerSample == kAudioBitsPerSample &&
+           format.nBlockAlign == kFrameBytes && format.nAvgBytesPerSec == kAudioSampleRate * kFrameBytes;
 }
 
 // Opens the record stream on device's connection: name empty for the server's default source.
@@ -476,30 +322,74 @@ bool IsClosed(Device& device) {
     return device.closed;
 }
 
+// The one shape of every operation on an open device: clear the thread's last error, find
+// the device (MMSYSERR_INVALHANDLE for a handle that names none), act. The found reference
+// keeps the device alive while act runs, even if another thread closes it meanwhile.
+template <typename Act>
+MMRESULT OnDevice(HWAVEIN hwi, Act act) {
+    t_lastError.clear();
+    const std::shared_ptr<Device> device = Find(hwi);
+    return device ? act(*device) : MMSYSERR_INVALHANDLE;
+}
+
+// Start, Stop, Reset and Close: as OnDevice, and act runs holding Device::control on a
+// device not yet closed (MMSYSERR_INVALHANDLE for one a racing close got first).
+template <typename Act>
+MMRESULT OnOpenDevice(HWAVEIN hwi, Act act) {
+    return OnDevice(hwi, [&act](Device& device) {
+        std::lock_guard<std::mutex> control(device.control);
+        return IsClosed(device) ? static_cast<MMRESULT>(MMSYSERR_INVALHANDLE) : act(device);
+    });
+}
+
+// Prepare and unprepare: valid says whether the header passed the operation's own check
+// (made before the handle is looked at, but reported after it).
+MMRESULT MarkPrepared(HWAVEIN hwi, WAVEHDR* pwh, bool valid, bool prepared) {
+    return OnDevice(hwi, [=](Device& device) -> MMRESULT {
+        if (!valid)
+            return MMSYSERR_INVALPARAM;
+        std::lock_guard<std::mutex> lock(device.queueMutex);
+        if (device.Holds(pwh))
+            return WAVERR_STILLPLAYING;
+        pwh->dwFlags = prepared ? pwh->dwFlags | WHDR_PREPARED : pwh->dwFlags & ~WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    });
+}
+
+// Stop and Reset: the capture side is held off (mainloop lock) while the buffers change hands.
+MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
+    return OnOpenDevice(hwi, [everyBuffer](Device& device) {
+        device.pacer.LockPromptly(device.connection);
+        // What arrived before the stop belongs in the buffer handed back; nothing is left behind.
+        device.pacer.Disarm();
+        device.Drain();
+        {
+            std::lock_guard<std::mutex> lock(device.queueMutex);
+            device.capturing = false;
+            if (everyBuffer) {
+                device.HandBackAll();
+                device.deliveredBytes = 0;
+            } else if (device.headFill > 0) {
+                device.HandBackHead();
+            }
+        }
+        device.Cork(true);
+        device.connection.Unlock();
+        return static_cast<MMRESULT>(MMSYSERR_NOERROR);
+    });
+}
+
 }  // namespace
 
 UINT waveInGetNumDevs() {
     t_lastError.clear();
-    return static_cast<UINT>(RefreshTable());
+    return static_cast<UINT>(RefreshDeviceTable(t_lastError));
 }
 
 MMRESULT waveInGetDevCapsW(UINT_PTR uDeviceID, WAVEINCAPSW* pwic, UINT cbwic) {
     if (pwic == nullptr || cbwic != sizeof(WAVEINCAPSW))
         return MMSYSERR_INVALPARAM;
-    std::string description;
-    {
-        std::lock_guard<std::mutex> lock(g_tableMutex);
-        if (uDeviceID >= g_table.size())
-            return MMSYSERR_BADDEVICEID;
-        description = g_table[uDeviceID].description;
-    }
-    std::memset(pwic, 0, sizeof(*pwic));
-    const std::wstring name = Widen(description);
-    const size_t length = std::min<size_t>(name.size(), MAXPNAMELEN - 1);
-    std::copy_n(name.begin(), length, pwic->szPname);
-    pwic->dwFormats = kWaveFormat4S16;
-    pwic->wChannels = 2;
-    return MMSYSERR_NOERROR;
+    return DescribeDevice(uDeviceID, *pwic);
 }
 
 MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWORD_PTR dwCallback,
@@ -519,19 +409,9 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
 
     std::string source;
     if (uDeviceID != WAVE_MAPPER) {
-        bool taken;
-        {
-            std::lock_guard<std::mutex> lock(g_tableMutex);
-            taken = g_tableTaken;
-        }
-        if (!taken && RefreshTable() == 0 && !t_lastError.empty())
-            return MMSYSERR_NODRIVER;
-        std::lock_guard<std::mutex> lock(g_tableMutex);
-        if (uDeviceID >= g_table.size()) {
-            t_lastError = "No such input device";
-            return MMSYSERR_BADDEVICEID;
-        }
-        source = g_table[uDeviceID].name;
+        const MMRESULT found = DeviceSource(uDeviceID, source, t_lastError);
+        if (found != MMSYSERR_NOERROR)
+            return found;
     }
 
     auto device = std::make_shared<Device>();
@@ -569,109 +449,52 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
-    t_lastError.clear();
-    const auto device = Find(hwi);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (!ValidBuffer(pwh, cbwh))
-        return MMSYSERR_INVALPARAM;
-    std::lock_guard<std::mutex> lock(device->queueMutex);
-    if (device->Holds(pwh))
-        return WAVERR_STILLPLAYING;
-    pwh->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return MarkPrepared(hwi, pwh, ValidBuffer(pwh, cbwh), true);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
-    t_lastError.clear();
-    const auto device = Find(hwi);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (!ValidHeader(pwh, cbwh))
-        return MMSYSERR_INVALPARAM;
-    std::lock_guard<std::mutex> lock(device->queueMutex);
-    if (device->Holds(pwh))
-        return WAVERR_STILLPLAYING;
-    pwh->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return MarkPrepared(hwi, pwh, ValidHeader(pwh, cbwh), false);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
-    t_lastError.clear();
-    const auto device = Find(hwi);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (!ValidBuffer(pwh, cbwh))
-        return MMSYSERR_INVALPARAM;
-    std::lock_guard<std::mutex> lock(device->queueMutex);
-    if (device->closed)
-        return MMSYSERR_INVALHANDLE;
-    if ((pwh->dwFlags & WHDR_PREPARED) == 0)
-        return WAVERR_UNPREPARED;
-    if (device->Holds(pwh))
-        return WAVERR_STILLPLAYING;
-    if (!device->failure.empty())
-        return Refuse(*device);
-    pwh->dwBytesRecorded = 0;
-    pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-    device->queued.push_back(pwh);
-    return MMSYSERR_NOERROR;
+    return OnDevice(hwi, [pwh, cbwh](Device& device) -> MMRESULT {
+        if (!ValidBuffer(pwh, cbwh))
+            return MMSYSERR_INVALPARAM;
+        std::lock_guard<std::mutex> lock(device.queueMutex);
+        if (device.closed)
+            return MMSYSERR_INVALHANDLE;
+        if ((pwh->dwFlags & WHDR_PREPARED) == 0)
+            return WAVERR_UNPREPARED;
+        if (device.Holds(pwh))
+            return WAVERR_STILLPLAYING;
+        if (!device.failure.empty())
+            return Refuse(device);
+        pwh->dwBytesRecorded = 0;
+        pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        device.queued.push_back(pwh);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT waveInStart(HWAVEIN hwi) {
-    t_lastError.clear();
-    const auto device = Find(hwi);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    std::lock_guard<std::mutex> control(device->control);
-    if (IsClosed(*device))
-        return MMSYSERR_INVALHANDLE;
-    device->pacer.LockPromptly(device->connection);
-    device->Drain();  // what came in while stopped is not this recording's
-    MMRESULT result = MMSYSERR_NOERROR;
-    {
-        std::lock_guard<std::mutex> lock(device->queueMutex);
-        if (!device->failure.empty()) {
-            result = Refuse(*device);
-        } else {
-            device->capturing = true;
+    return OnOpenDevice(hwi, [](Device& device) {
+        device.pacer.LockPromptly(device.connection);
+        device.Drain();  // what came in while stopped is not this recording's
+        MMRESULT result = MMSYSERR_NOERROR;
+        {
+            std::lock_guard<std::mutex> lock(device.queueMutex);
+            if (!device.failure.empty()) {
+                result = Refuse(device);
+            } else {
+                device.capturing = true;
+            }
         }
-    }
-    if (result == MMSYSERR_NOERROR)
-        device->Cork(false);
-    device->connection.Unlock();
-    return result;
+        if (result == MMSYSERR_NOERROR)
+            device.Cork(false);
+        device.connection.Unlock();
+        return result;
+    });
 }
-
-namespace {
-// Stop and Reset: the capture side is held off (mainloop lock) while the buffers change hands.
-MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
-    t_lastError.clear();
-    const auto device = Find(hwi);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    std::lock_guard<std::mutex> control(device->control);
-    if (IsClosed(*device))
-        return MMSYSERR_INVALHANDLE;
-    device->pacer.LockPromptly(device->connection);
-    // What arrived before the stop belongs in the buffer handed back; nothing is left behind.
-    device->pacer.Disarm();
-    device->Drain();
-    {
-        std::lock_guard<std::mutex> lock(device->queueMutex);
-        device->capturing = false;
-        if (everyBuffer) {
-            device->HandBackAll();
-            device->deliveredBytes = 0;
-        } else if (device->headFill > 0) {
-            device->HandBackHead();
-        }
-    }
-    device->Cork(true);
-    device->connection.Unlock();
-    return MMSYSERR_NOERROR;
-}
-}  // namespace
 
 MMRESULT waveInStop(HWAVEIN hwi) {
     return Halt(hwi, false);
@@ -682,127 +505,69 @@ MMRESULT waveInReset(HWAVEIN hwi) {
 }
 
 MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {
-    t_lastError.clear();
-    const auto device = Find(hwi);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    if (pmmt == nullptr || cbmmt != sizeof(MMTIME))
-        return MMSYSERR_INVALPARAM;
-    uint64_t bytes;
-    {
-        std::lock_guard<std::mutex> lock(device->queueMutex);
-        bytes = device->deliveredBytes;
-    }
-    switch (pmmt->wType) {
-        case TIME_SAMPLES:
-            pmmt->u.sample = static_cast<DWORD>(bytes / kFrameBytes);
-            break;
-        case TIME_MS:
-            pmmt->u.ms = static_cast<DWORD>(bytes / kFrameBytes * 1000 / kSampleRate);
-            break;
-        default:
-            pmmt->wType = TIME_BYTES;
-            pmmt->u.cb = static_cast<DWORD>(bytes);
-            break;
-    }
-    return MMSYSERR_NOERROR;
+    return OnDevice(hwi, [pmmt, cbmmt](Device& device) -> MMRESULT {
+        if (pmmt == nullptr || cbmmt != sizeof(MMTIME))
+            return MMSYSERR_INVALPARAM;
+        uint64_t bytes;
+        {
+            std::lock_guard<std::mutex> lock(device.queueMutex);
+            bytes = device.deliveredBytes;
+        }
+        switch (pmmt->wType) {
+            case TIME_SAMPLES:
+                pmmt->u.sample = static_cast<DWORD>(bytes / kFrameBytes);
+                break;
+            case TIME_MS:
+                pmmt->u.ms = static_cast<DWORD>(bytes / kFrameBytes * 1000 / kAudioSampleRate);
+                break;
+            default:
+                pmmt->wType = TIME_BYTES;
+                pmmt->u.cb = static_cast<DWORD>(bytes);
+                break;
+        }
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT waveInClose(HWAVEIN hwi) {
-    t_lastError.clear();
-    const auto device = Find(hwi);
-    if (!device)
-        return MMSYSERR_INVALHANDLE;
-    std::unique_lock<std::mutex> control(device->control);
-    bool idle;
-    {
-        std::lock_guard<std::mutex> lock(device->queueMutex);
-        if (device->closed)
-            return MMSYSERR_INVALHANDLE;
-        if (!device->queued.empty() || !device->handedBack.empty())
-            return WAVERR_STILLPLAYING;
-        device->closed = true;
-        device->capturing = false;
-    }
-    {
-        std::lock_guard<std::mutex> registry(g_devicesMutex);
-        g_devices.erase(hwi);
-    }
-    device->Disconnect();
-    {
-        std::lock_guard<std::mutex> lock(device->queueMutex);
-        device->closing = true;
-        idle = !device->reporting;
-        device->wake.notify_one();
-    }
-    // An idle notification thread ends at once, so joining it waits for nothing the caller
-    // may hold. One still inside a report (its handler's last steps) is left to end by
-    // itself: waiting for it is what the caller's lock forbids.
-    if (idle) {
-        device->notifier.join();
-    } else {
-        device->notifier.detach();
-    }
-    control.unlock();
-    device->callback(hwi, WIM_CLOSE, device->instance, 0, 0);
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT waveInGetErrorTextW(MMRESULT mmrError, WCHAR* pszText, UINT cchText) {
-    if (pszText == nullptr || cchText == 0)
-        return MMSYSERR_INVALPARAM;
-    const wchar_t* text = nullptr;
-    switch (mmrError) {
-        case MMSYSERR_NOERROR:
-            text = L"No error.";
-            break;
-        case MMSYSERR_ERROR:
-            text = L"Unspecified error.";
-            break;
-        case MMSYSERR_BADDEVICEID:
-            text = L"There is no input device with this number.";
-            break;
-        case MMSYSERR_NOTENABLED:
-            text = L"The input device is not enabled.";
-            break;
-        case MMSYSERR_ALLOCATED:
-            text = L"The input device is already in use.";
-            break;
-        case MMSYSERR_INVALHANDLE:
-            text = L"The device handle is invalid.";
-            break;
-        case MMSYSERR_NODRIVER:
-            text = L"The sound server or the input device is not available.";
-            break;
-        case MMSYSERR_NOMEM:
-            text = L"Not enough memory.";
-            break;
-        case MMSYSERR_INVALFLAG:
-            text = L"An invalid flag was given.";
-            break;
-        case MMSYSERR_INVALPARAM:
-            text = L"An invalid parameter was given.";
-            break;
-        case WAVERR_BADFORMAT:
-            text = L"The audio format is not supported.";
-            break;
-        case WAVERR_STILLPLAYING:
-            text = L"The device still holds buffers.";
-            break;
-        case WAVERR_UNPREPARED:
-            text = L"The buffer header is not prepared.";
-            break;
-        default:
-            break;
-    }
-    if (text == nullptr) {
-        pszText[0] = L'\0';
-        return MMSYSERR_BADERRNUM;
-    }
-    const size_t length = std::min<size_t>(std::wcslen(text), cchText - 1);
-    std::copy_n(text, length, pszText);
-    pszText[length] = L'\0';
-    return MMSYSERR_NOERROR;
+    LPWAVEINPROC callback = nullptr;
+    DWORD_PTR instance = 0;
+    const MMRESULT result = OnOpenDevice(hwi, [&](Device& device) -> MMRESULT {
+        {
+            std::lock_guard<std::mutex> lock(device.queueMutex);
+            if (!device.queued.empty() || !device.handedBack.empty())
+                return WAVERR_STILLPLAYING;
+            device.closed = true;
+            device.capturing = false;
+        }
+        {
+            std::lock_guard<std::mutex> registry(g_devicesMutex);
+            g_devices.erase(hwi);
+        }
+        device.Disconnect();
+        bool idle;
+        {
+            std::lock_guard<std::mutex> lock(device.queueMutex);
+            device.closing = true;
+            idle = !device.reporting;
+            device.wake.notify_one();
+        }
+        // An idle notification thread ends at once, so joining it waits for nothing the caller
+        // may hold. One still inside a report (its handler's last steps) is left to end by
+        // itself: waiting for it is what the caller's lock forbids.
+        if (idle) {
+            device.notifier.join();
+        } else {
+            device.notifier.detach();
+        }
+        callback = device.callback;
+        instance = device.instance;
+        return MMSYSERR_NOERROR;
+    });
+    // After Device::control is let go, as the other operations' callers may wait for it.
+    if (result == MMSYSERR_NOERROR)
+        callback(hwi, WIM_CLOSE, instance, 0, 0);
+    return result;
 }
 
 const char* waveInLastServerError() {

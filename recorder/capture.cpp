@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "audio_format.h"
 #include "encoder.h"
 #include "failure.h"
 #include "loss.h"
@@ -80,10 +81,10 @@ std::string CaptureErrorText(MMRESULT code) {
 }
 
 int OpenCapture(UINT deviceNumber) {
-    g_WaveFormat.nSamplesPerSec = 44100;
-    g_WaveFormat.wBitsPerSample = 16;
+    g_WaveFormat.nSamplesPerSec = kAudioSampleRate;
+    g_WaveFormat.wBitsPerSample = kAudioBitsPerSample;
     g_WaveFormat.wFormatTag = WAVE_FORMAT_PCM;
-    g_WaveFormat.nChannels = 2;
+    g_WaveFormat.nChannels = kAudioChannels;
     g_WaveFormat.nBlockAlign = g_WaveFormat.nChannels * (g_WaveFormat.wBitsPerSample / 8);
     g_WaveFormat.nAvgBytesPerSec = g_WaveFormat.nBlockAlign * g_WaveFormat.nSamplesPerSec;
     g_WaveFormat.cbSize = 0;

@@ -4,13 +4,14 @@
 #include <mutex>
 #include <string>
 
+#include "audio_format.h"
 #include "capture.h"
 #include "loss.h"
 
 namespace {
 using namespace std::chrono_literals;
 
-constexpr int64_t kRate = 44100;
+constexpr int64_t kRate = kAudioSampleRate;
 constexpr auto kStallLimit = 3s;
 // The lag a source is allowed before it has shown its own: start-up latency.
 constexpr int64_t kStartAllowance = kRate * 3 / 10;

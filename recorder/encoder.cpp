@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dynamic_library.h"
+#include "encoder_config.h"
 #include "failure.h"
 #include "output_file.h"
 
@@ -103,21 +104,7 @@ int OpenEncoder(DWORD bitrate, DWORD sampleRate, DWORD reSampleRate, const std::
     g_dwEncoderBufferSize = 0;
     g_hbeStream = 0;
 
-    std::memset(&g_EncoderConfig, 0, sizeof(g_EncoderConfig));
-    g_EncoderConfig.dwConfig = BE_CONFIG_LAME;
-    BE_LHV1& lhv1 = g_EncoderConfig.format.lhv1;
-    lhv1.dwStructVersion = CURRENT_STRUCT_VERSION;
-    lhv1.dwStructSize = sizeof(BE_CONFIG);
-    lhv1.dwSampleRate = sampleRate;
-    lhv1.dwReSampleRate = reSampleRate;
-    lhv1.nMode = BE_MP3_MODE_JSTEREO;
-    lhv1.dwBitrate = bitrate;
-    lhv1.nPreset = LQP_CBR;
-    lhv1.dwMpegVersion = bitrate > 32u ? MPEG1 : MPEG2;
-    lhv1.bPrivate = 1;
-    lhv1.bCopyright = 1;
-    lhv1.bOriginal = 1;
-    lhv1.bNoRes = 1;
+    g_EncoderConfig = BuildEncoderConfig(bitrate, sampleRate, reSampleRate);
 
     const BE_ERR err = g_EncoderApi.beInitStream(&g_EncoderConfig, &g_dwEncoderSamples,
                                                  &g_dwEncoderBufferSize, &g_hbeStream);

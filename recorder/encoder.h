@@ -11,12 +11,7 @@
 #include <string>
 
 #include "bladeenc.h"
-
-#ifdef _WIN32
-#include <windows.h>  // DWORD
-#else
-typedef uint32_t DWORD;
-#endif
+#include "dword.h"
 
 struct EncoderApi {
     BEINITSTREAM beInitStream;

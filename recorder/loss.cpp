@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "audio_format.h"
+
 namespace {
-constexpr double kRate = 44100.0;
+constexpr double kRate = kAudioSampleRate;
 
 std::string Seconds(uint64_t frames) {
     char text[32];

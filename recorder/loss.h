@@ -25,8 +25,10 @@ public:
     void NoteMissing(uint64_t atFrame, uint64_t frames);
     // Frames that never came, in all.
     uint64_t MissingFrames() const;
-    // "" when nothing was lost; otherwise a sentence per kind giving the amount to a tenth of
-    // a second and where in the recording, e.g. "2.5 s of audio was lost at 0:12 ...".
+    // "" when nothing was lost; otherwise a sentence per kind giving the total and each of
+    // the first five gaps to a tenth of a second, with where in the recording it began, e.g.
+    // "2.5 s of audio could not be recorded because the computer did not keep up: 2.5 s at
+    // 0:12."
     std::string Describe() const;
 
 private:

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "audio_format.h"
 #include "capture.h"
 #include "capture_clock.h"
 #include "encoder.h"
@@ -103,7 +104,7 @@ uint32_t RecordThreadProc(void* parameter) {
     // The encoder and the file first, so the first filled buffer finds them ready; a
     // session that cannot record ends here rather than pretending to.
     bool capturing = false;
-    if (OpenEncoder(ParseBitRate(settings.bitRateText), 44100, 0, settings.outputPath) == 1 &&
+    if (OpenEncoder(ParseBitRate(settings.bitRateText), kAudioSampleRate, 0, settings.outputPath) == 1 &&
         OpenCapture(settings.deviceNumber) == 1) {
         const MMRESULT started = waveInStart(g_hWaveIn);
         capturing = started == MMSYSERR_NOERROR;

@@ -14,14 +14,13 @@
 #include <wx/utils.h>
 #include <wx/xrc/xmlres.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cwchar>
 #include <vector>
 
 #include "accessibility.h"
 #include "maker_address.h"
 #include "resource.h"
+#include "template_fit.h"
 #include "toolkit.h"
 #include "wavein.h"
 
@@ -50,9 +49,10 @@ constexpr int kSessionFailedId = wxID_HIGHEST + 1;
 // The window whose handler the engine calls; only the window's thread touches it.
 const CVoxmereDlg* g_failureHandlerOwner = nullptr;
 
-// Binds the template's object names to the resource numbers, then loads the template. The
-// names must be bound before anything looks them up, or XRC numbers them itself.
-void LoadResources() {
+// The window's resources, loaded once: binds the template's object names to the resource
+// numbers, then loads the template and the icons. The names must be bound before anything
+// looks them up, or XRC numbers them itself.
+wxXmlResource& Resources() {
     static const bool loaded = [] {
         const std::pair<const char*, int> ids[] = {
             {"IDD_VOXMERE_DIALOG", IDD_VOXMERE_DIALOG},
@@ -76,6 +76,16 @@ void LoadResources() {
         return true;
     }();
     (void)loaded;
+    return *wxXmlResource::Get();
+}
+
+// IDI_APP_ICON at each of its sizes.
+wxIconBundle LoadAppIcon() {
+    wxIconBundle icons;
+    for (const char* size : {"16", "24", "32", "48"}) {
+        icons.AddIcon(Resources().LoadIcon(wxString("IDI_APP_ICON_") + size));
+    }
+    return icons;
 }
 
 template <typename T>
@@ -85,17 +95,16 @@ T* Control(const wxWindow* dialog, int id) {
 
 }  // namespace
 
-CVoxmereDlg::CVoxmereDlg(wxWindow* pParent) {
-    LoadResources();
-    wxXmlResource::Get()->LoadDialog(this, pParent, "IDD_VOXMERE_DIALOG");
+CVoxmereDlg::CVoxmereDlg(wxWindow* pParent) : m_hIcon(LoadAppIcon()) {
+    Resources().LoadDialog(this, pParent, "IDD_VOXMERE_DIALOG");
     DescribeToAssistiveTechnology(this);
-    for (const char* size : {"16", "24", "32", "48"}) {
-        m_hIcon.AddIcon(wxXmlResource::Get()->LoadIcon(wxString("IDI_APP_ICON_") + size));
-    }
+    ReportSessionFailuresHere();
+}
 
-    // Called on an engine thread (or inside the toggle, on this one). A queued thread event
-    // waits until the window serves events again: unlike CallAfter, it is not dispatched by
-    // the stop wait, which would make the toggle re-enter itself.
+// Called on an engine thread (or inside the toggle, on this one). A queued thread event
+// waits until the window serves events again: unlike CallAfter, it is not dispatched by the
+// stop wait, which would make the toggle re-enter itself.
+void CVoxmereDlg::ReportSessionFailuresHere() {
     SetSessionFailureHandler([this](const std::string& cause) {
         auto* event = new wxThreadEvent(wxEVT_THREAD, kSessionFailedId);
         event->SetString(wxString::FromUTF8(cause));
@@ -147,142 +156,38 @@ void CVoxmereDlg::OnInitDialog(wxInitDialogEvent&) {
     Control<wxButton>(this, IDOK)->SetFocus();
 }
 
-// Each control keeps its template rectangle where the toolkit's control fits in it. Where it
-// needs more room it grows, labels toward the left (they end where their field begins),
-// other controls to the right and down; a drop-down list takes the toolkit's closed height,
-// the template's being that of the dropped list; the output box keeps its width, as a long
-// path scrolls in it. Then each row shifts right or down by the least that keeps controls
-// that grew into each other apart, each label is centred on its field, and the window grows
-// where the controls would reach its edge.
+// The toolkit's controls need other sizes than the template's rectangles give them (fonts,
+// themes, a scaled display); the fitting itself is FitTemplate's. The Start/Stop button is
+// measured with either caption, as it shows both.
 void CVoxmereDlg::FitTemplateToToolkit() {
-    struct Item {
-        wxWindow* control;
-        wxRect tmpl;
-        wxRect rect;
-        bool list;  // its template height is that of the list dropped open
-    };
-    const wxSize gap = ConvertDialogToPixels(wxSize(kGapDu, kGapDu));
-    const wxSize edge = ConvertDialogToPixels(wxSize(kEdgeDu, kEdgeDu));
-    const int rowTolerance = ConvertDialogToPixels(wxSize(0, kRowToleranceDu)).y;
-
-    std::vector<Item> fields;
-    std::vector<Item> labels;
-    for (wxWindow* control : GetChildren()) {
-        const wxRect tmpl = control->GetRect();
+    const std::vector<wxWindow*> windows(GetChildren().begin(), GetChildren().end());
+    std::vector<TemplateControl> controls;
+    for (wxWindow* control : windows) {
         wxSize need = NaturalSize(control);
-        if (control->GetId() == IDOK) {  // either caption must fit
+        if (control->GetId() == IDOK) {
             auto* button = static_cast<wxButton*>(control);
             const wxString shown = button->GetLabel();
             button->SetLabel(shown == kStartCaption ? kStopCaption : kStartCaption);
             need.IncTo(NaturalSize(button));
             button->SetLabel(shown);
         }
-        wxRect rect = tmpl;
-        rect.height = std::max(tmpl.height, need.y);
-        if (wxDynamicCast(control, wxStaticText) != nullptr) {
-            rect.width = std::max(tmpl.width, need.x);
-            rect.x = tmpl.GetRight() + 1 - rect.width;
-            labels.push_back({control, tmpl, rect, false});
-            continue;
-        }
-        if (wxDynamicCast(control, wxTextCtrl) == nullptr) {
-            rect.width = std::max(tmpl.width, need.x);
-        }
-        const bool list = wxDynamicCast(control, wxChoice) != nullptr;
-        if (list) {
-            rect.height = need.y;
-        }
-        fields.push_back({control, tmpl, rect, list});
+        const TemplateKind kind = wxDynamicCast(control, wxStaticText) != nullptr ? TemplateKind::Label
+                                  : wxDynamicCast(control, wxTextCtrl) != nullptr ? TemplateKind::TextBox
+                                  : wxDynamicCast(control, wxChoice) != nullptr   ? TemplateKind::List
+                                                                                  : TemplateKind::Control;
+        controls.push_back({control->GetRect(), need, kind});
     }
-
-    std::stable_sort(fields.begin(), fields.end(),
-                     [](const Item& a, const Item& b) { return a.tmpl.y < b.tmpl.y; });
-    for (size_t first = 0; first < fields.size();) {
-        size_t end = first + 1;
-        while (end < fields.size() && fields[end].tmpl.y - fields[first].tmpl.y <= rowTolerance) {
-            ++end;
-        }
-        const auto row = fields.begin() + first;
-        const auto rowEnd = fields.begin() + end;
-
-        // The template centres a row's controls on one line (a field 12 units high beside a
-        // button 16 high); they stay centred on it whatever heights the toolkit gives them.
-        double centres = 0;
-        int counted = 0;
-        for (auto it = row; it < rowEnd; ++it) {
-            if (!it->list) {
-                centres += it->tmpl.y + it->tmpl.height / 2.0;
-                ++counted;
-            }
-        }
-        if (counted > 0) {
-            for (auto it = row; it < rowEnd; ++it) {
-                it->rect.y = static_cast<int>(std::lround(centres / counted - it->rect.height / 2.0));
-            }
-        }
-
-        std::sort(row, rowEnd, [](const Item& a, const Item& b) { return a.tmpl.x < b.tmpl.x; });
-        for (auto it = row + 1; it < rowEnd; ++it) {
-            const int dx = (it - 1)->rect.GetRight() + 1 + gap.x - it->rect.x;
-            if (dx > 0) {
-                for (auto right = it; right < rowEnd; ++right) {
-                    right->rect.x += dx;
-                }
-            }
-        }
-
-        int dy = 0;
-        for (auto it = row; it < rowEnd; ++it) {
-            for (auto above = fields.begin(); above < row; ++above) {
-                const bool sideBySide =
-                    it->rect.x > above->rect.GetRight() || above->rect.x > it->rect.GetRight();
-                if (!sideBySide) {
-                    dy = std::max(dy, above->rect.GetBottom() + 1 + gap.y - it->rect.y);
-                }
-            }
-        }
-        for (auto it = row; it < rowEnd; ++it) {
-            it->rect.y += dy;
-        }
-        first = end;
-    }
-
-    for (Item& label : labels) {
-        const Item* field = nullptr;
-        for (const Item& candidate : fields) {
-            if (candidate.tmpl.x <= label.tmpl.x) {
-                continue;
-            }
-            const auto distance = [&](const Item& item) {
-                return std::make_pair(std::abs(item.tmpl.y - label.tmpl.y), item.tmpl.x);
-            };
-            if (field == nullptr || distance(candidate) < distance(*field)) {
-                field = &candidate;
-            }
-        }
-        if (field == nullptr) {
-            continue;
-        }
-        label.rect.x += field->rect.x - field->tmpl.x;
-        label.rect.y = field->rect.y + (field->rect.height - label.rect.height) / 2;
-    }
-
-    std::vector<Item> all = fields;
-    all.insert(all.end(), labels.begin(), labels.end());
-    int left = edge.x;
-    wxSize extent = GetClientSize();
-    for (const Item& item : all) {
-        left = std::min(left, item.rect.x);
-    }
-    for (Item& item : all) {
-        item.rect.x += edge.x - left;
-        extent.IncTo(wxSize(item.rect.GetRight() + 1 + edge.x, item.rect.GetBottom() + 1 + edge.y));
+    const TemplateMetrics metrics{ConvertDialogToPixels(wxSize(0, kRowToleranceDu)).y,
+                                  ConvertDialogToPixels(wxSize(kGapDu, kGapDu)),
+                                  ConvertDialogToPixels(wxSize(kEdgeDu, kEdgeDu)), GetClientSize()};
+    const TemplateFit fit = FitTemplate(controls, metrics);
+    for (size_t i = 0; i < windows.size(); ++i) {
         // The template's size is also each control's minimum; the toolkit's closed list is
         // lower than that.
-        item.control->SetMinSize(item.rect.GetSize());
-        item.control->SetSize(item.rect);
+        windows[i]->SetMinSize(fit.rects[i].GetSize());
+        windows[i]->SetSize(fit.rects[i]);
     }
-    SetClientSize(extent);
+    SetClientSize(fit.client);
 }
 
 std::wstring CVoxmereDlg::GetCaption() const {

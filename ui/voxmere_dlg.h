@@ -50,6 +50,7 @@ private:
     void OnClose(wxCloseEvent& event);
     void OnSessionFailed(wxThreadEvent& event);
 
+    void ReportSessionFailuresHere();
     void FitTemplateToToolkit();
     void Toggle();
     bool MayReplaceOutput();

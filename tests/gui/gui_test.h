@@ -18,6 +18,7 @@
 
 #include "fake_encoder.h"
 #include "resource.h"
+#include "test_files.h"
 #include "voxmere_dlg.h"
 
 class GTestModalHook : public wxTestingModalHook {
@@ -121,5 +122,3 @@ void CoverBriefly(int x, int y, int width, int height);
 void RequestClose(unsigned long window);
 // The X window of a top-level GTK widget; on the toolkit's thread.
 unsigned long XWindowOf(void* topLevelWidget);
-
-std::vector<unsigned char> ReadFile(const std::filesystem::path& path);

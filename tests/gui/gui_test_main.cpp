@@ -7,9 +7,6 @@
 #include <wx/uiaction.h>
 #include <wx/utils.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "encoder.h"
 #include "failure.h"
 #include "gui_test.h"
@@ -17,10 +14,6 @@
 #include "session.h"
 
 namespace {
-
-std::filesystem::path BinaryFolder() {
-    return std::filesystem::canonical("/proc/self/exe").parent_path();
-}
 
 // A modal dialog that no wxTEST_DIALOG expects would wait for a person forever: fail the test
 // and dismiss it instead. Registered first, so it is asked last; the window itself runs.
@@ -76,11 +69,6 @@ wxSize NeededSize(wxWindow* control) {
     return {natural.width, natural.height};
 }
 
-std::vector<unsigned char> ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void WindowTest::SetUp() {
     scripted::Reset();
     // Two sources whose names sort the other way round, as a server may list them.
@@ -89,11 +77,7 @@ void WindowTest::SetUp() {
     g_bRecording = 0;
     TakeFailure();
     UseModule("counting");
-    // A module loaded by an earlier test in this process still counts its calls.
-    if (void* module = dlopen(modulePath_.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-        reinterpret_cast<void (*)()>(dlsym(module, "fakeReset"))();
-        dlclose(module);
-    }
+    ResetFakeModule(modulePath_);
     char pattern[] = "/tmp/voxmere-gui.XXXXXX";
     folder_ = mkdtemp(pattern);
     // The default output name is relative: it lands here.
@@ -144,7 +128,7 @@ void WindowTest::UseModule(const std::string& kind) {
     // The engine keeps the module it loaded for the process's life; forget it.
     g_bEncoderLoaded = 0;
     g_EncoderApi = {};
-    modulePath_ = (BinaryFolder() / ("fake_enc_" + kind + ".so")).string();
+    modulePath_ = FakeModulePath(kind);
     g_pszEncoderLibrary = modulePath_.c_str();
 }
 

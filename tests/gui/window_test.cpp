@@ -288,7 +288,7 @@ TEST_F(WindowTest, CaptionFollowsTheSessionAndStopLeavesACompleteFile) {
     EXPECT_EQ(Caption(), kStartCaption);
     EXPECT_EQ(g_hRecordThread.load(), nullptr) << "the caption returns only once the session is over";
     EXPECT_FALSE(scripted::IsOpen());
-    EXPECT_EQ(ReadFile(folder_ / "RecordedAudio.mp3"), TwoSecondsAndTail());
+    EXPECT_EQ(ReadBytes(folder_ / "RecordedAudio.mp3"), TwoSecondsAndTail());
 }
 
 // Recording twice to the same name must not silently destroy the first recording.
@@ -302,7 +302,7 @@ TEST_F(WindowTest, StartAsksBeforeReplacingARecordingUnlessBrowseAsked) {
     EXPECT_EQ(asked.style & (wxYES_NO | wxNO_DEFAULT), wxYES_NO | wxNO_DEFAULT);
     EXPECT_EQ(Caption(), kStartCaption);
     EXPECT_TRUE(scripted::Calls().empty()) << "No leaves everything as it was";
-    EXPECT_EQ(ReadFile("RecordedAudio.mp3"),
+    EXPECT_EQ(ReadBytes("RecordedAudio.mp3"),
               std::vector<unsigned char>({'f', 'i', 'r', 's', 't', ' ', 't', 'a', 'k', 'e'}));
 
     // A second of audio, then Stop: a take that recorded nothing would leave an empty file.
@@ -315,7 +315,7 @@ TEST_F(WindowTest, StartAsksBeforeReplacingARecordingUnlessBrowseAsked) {
     wxTEST_DIALOG(Click(IDOK), ExpectMessage(wxYES, &asked));
     EXPECT_EQ(Caption(), kStopCaption);
     recordASecond();
-    const auto replaced = ReadFile("RecordedAudio.mp3");
+    const auto replaced = ReadBytes("RecordedAudio.mp3");
     ASSERT_GT(replaced.size(), 4u);
     EXPECT_EQ(std::vector<unsigned char>(replaced.end() - 4, replaced.end()),
               std::vector<unsigned char>({'T', 'A', 'I', 'L'}));
@@ -409,7 +409,7 @@ TEST_F(WindowTest, EscapeEndsTheWindowAndStopsARecordingFirst) {
     EXPECT_EQ(ended, wxID_CANCEL);
     EXPECT_EQ(g_hRecordThread.load(), nullptr);
     EXPECT_FALSE(scripted::IsOpen());
-    EXPECT_EQ(ReadFile(folder_ / "RecordedAudio.mp3"), TwoSecondsAndTail());
+    EXPECT_EQ(ReadBytes(folder_ / "RecordedAudio.mp3"), TwoSecondsAndTail());
 }
 
 // The close box and Alt+F4 reach the window as a close request.
@@ -424,7 +424,7 @@ TEST_F(WindowTest, CloseRequestWhileRecordingStopsFirst) {
     });
     EXPECT_EQ(ended, wxID_CANCEL);
     EXPECT_EQ(g_hRecordThread.load(), nullptr);
-    EXPECT_EQ(ReadFile(folder_ / "RecordedAudio.mp3"), TwoSecondsAndTail());
+    EXPECT_EQ(ReadBytes(folder_ / "RecordedAudio.mp3"), TwoSecondsAndTail());
 }
 
 // Enter presses Start/Stop from a closed list, the output box and the button itself, without
@@ -511,5 +511,5 @@ TEST_F(WindowTest, StopWaitKeepsTheWindowPaintedAndDefersAClose) {
     EXPECT_GT(paintsWhileStopping.load(), 0);
     EXPECT_EQ(ended, wxID_CANCEL);
     EXPECT_FALSE(hiddenWhileStopping);
-    EXPECT_EQ(ReadFile(folder_ / "RecordedAudio.mp3").size(), 8u + 4u) << "one second and the tail";
+    EXPECT_EQ(ReadBytes(folder_ / "RecordedAudio.mp3").size(), 8u + 4u) << "one second and the tail";
 }

@@ -27,6 +27,7 @@
 #include "mp3_probe.h"
 #include "pulse_server.h"
 #include "session.h"
+#include "test_files.h"
 #include "wait_until.h"
 
 namespace {
@@ -298,8 +299,7 @@ TEST_F(RecordingTest, AShortStallIsCountedAndToldAtStop) {
 
 TEST_F(RecordingTest, AStalledHandlerCostsAudioThatIsToldAndNothingElse) {
     StartServer({440});
-    const std::string stalling =
-        (std::filesystem::canonical("/proc/self/exe").parent_path() / "stalling_enc.so").string();
+    const std::string stalling = (ExecutableFolder() / "stalling_enc.so").string();
     g_pszEncoderLibrary = stalling.c_str();
     g_bEncoderLoaded = 0;  // this process may have loaded the real module already
     const Mp3Probe probe = Record(L"128 Kbps", 6000ms);
@@ -344,11 +344,6 @@ TEST_F(RecordingTest, FullDiskEndsTheSessionWithThePathAndTheSystemsWordsAndAPla
     ASSERT_TRUE(probe.ok) << probe.error;
     EXPECT_GE(SoundingSeconds(probe), 0.9);
     EXPECT_NEAR(probe.dominantHz, 440.0, 2.0);
-}
-
-std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 size_t EntriesIn(const char* folder) {

@@ -43,16 +43,15 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
     return pointers;
 }
 
-std::string FindInPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-        const std::string candidate = folder + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
+// The module index pactl or the tone recipe printed, or -1 when the command failed.
+int ModuleIndex(int status, const std::string& output) {
+    if (status != 0)
+        return -1;
+    try {
+        return std::stoi(output);
+    } catch (const std::exception&) {
+        return -1;
     }
-    return program;
 }
 
 // Waits up to limit for pid to end; true if it did (and is reaped).
@@ -104,26 +103,13 @@ bool PrivatePulseServer::Start() {
         error_ = "cannot create a runtime folder in /tmp";
         return false;
     }
-    const std::string runtime = folder_ + "/runtime";
-    std::vector<std::string> args = {
-        "pulseaudio",
-        "-n",
-        "--daemonize=no",
-        "--exit-idle-time=-1",
-        "--disallow-exit",
-        "--use-pid-file=no",
-        "--log-target=stderr",
-        "--log-level=error",
-        "-L",
-        "module-native-protocol-unix auth-anonymous=1 socket=" + runtime + "/pulse-native"};
-    for (const std::string& module : modules_) {
-        args.push_back("-L");
-        args.push_back(module);
-    }
-    std::vector<std::string> env = EnvironmentWith({"XDG_RUNTIME_DIR=" + runtime, "HOME=" + folder_});
+    // The recipe execs the daemon itself, so pid_ is the daemon's.
+    const std::string program = VOXMERE_PRIVATE_PULSE;
+    std::vector<std::string> args = {program, "daemon", folder_};
+    args.insert(args.end(), modules_.begin(), modules_.end());
+    std::vector<std::string> env = EnvironmentWith({});
     std::vector<char*> argv = Pointers(args);
     std::vector<char*> envp = Pointers(env);
-    const std::string program = FindInPath("pulseaudio");
     const int log = open((folder_ + "/pulse.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t parent = getpid();
@@ -147,7 +133,6 @@ bool PrivatePulseServer::Start() {
         return false;
     }
     pid_ = pid;
-    keeperLoaded_ = false;
 
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     for (;;) {
@@ -207,6 +192,10 @@ void PrivatePulseServer::Resume() {
 int PrivatePulseServer::Pactl(const std::vector<std::string>& args, std::string* output) const {
     std::vector<std::string> all = {"pactl"};
     all.insert(all.end(), args.begin(), args.end());
+    return Run(all, output);
+}
+
+int PrivatePulseServer::Run(std::vector<std::string> all, std::string* output) const {
     std::vector<std::string> env = EnvironmentWith({"PULSE_SERVER=" + address_});
     std::vector<char*> argv = Pointers(all);
     std::vector<char*> envp = Pointers(env);
@@ -219,7 +208,7 @@ int PrivatePulseServer::Pactl(const std::vector<std::string>& args, std::string*
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, "pactl", &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawnp(&pid, all[0].c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
 
@@ -245,13 +234,7 @@ int PrivatePulseServer::Pactl(const std::vector<std::string>& args, std::string*
 
 int PrivatePulseServer::LoadModule(const std::string& name, const std::string& arguments) {
     std::string output;
-    if (Pactl({"load-module", name, arguments}, &output) != 0)
-        return -1;
-    try {
-        return std::stoi(output);
-    } catch (const std::exception&) {
-        return -1;
-    }
+    return ModuleIndex(Pactl({"load-module", name, arguments}, &output), output);
 }
 
 bool PrivatePulseServer::UnloadModule(int index) {
@@ -259,22 +242,10 @@ bool PrivatePulseServer::UnloadModule(int index) {
 }
 
 int PrivatePulseServer::AddTone(const std::string& name, int hz, const std::string& description) {
-    if (!keeperLoaded_) {
-        keeperLoaded_ = LoadModule("module-null-sink",
-                                   "sink_name=voxmere_keeper sink_properties=device.description=Keeper") >= 0;
-        if (!keeperLoaded_)
-            return -1;
-    }
-    const int sink = LoadModule(
-        "module-null-sink",
-        "sink_name=" + name + " rate=44100 sink_properties=\"device.description='" + description + "'\"");
-    // Suspended, the sink renders nothing; it resumes at the loopback's small latency.
-    const bool built = sink >= 0 && Pactl({"suspend-sink", name, "1"}) == 0 &&
-                       LoadModule("module-sine", "sink=" + name + " frequency=" + std::to_string(hz)) >= 0 &&
-                       LoadModule("module-loopback",
-                                  "source=" + name + ".monitor sink=voxmere_keeper latency_msec=20") >= 0 &&
-                       Pactl({"suspend-sink", name, "0"}) == 0;
-    return built ? sink : -1;
+    std::string output;
+    const int status =
+        Run({VOXMERE_PRIVATE_PULSE, "tone", address_, name, std::to_string(hz), description}, &output);
+    return ModuleIndex(status, output);
 }
 
 std::string PrivatePulseServer::ReadLog() const {

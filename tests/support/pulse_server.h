@@ -44,16 +44,10 @@ public:
     bool UnloadModule(int index);
 
     // Adds a source "<name>.monitor" described "Monitor of <description>" that carries a sine
-    // of hz in real time, from the moment it exists, in small fragments. Returns the index of
-    // the module whose unloading removes the source, or -1.
-    //
-    // Why not module-sine-source: it has a fixed latency of 2 s, so it hands out audio in 2 s
-    // blocks, up to 2 s ahead of the clock, and every stream that starts gets a 2 s burst.
-    // Anything timed against the wall clock (buffers a second apart, frames lost in 1.5 s, a
-    // 3 s recording) needs this source instead. It is a null sink playing module-sine, kept
-    // at a small latency by a loopback into a shared sink described "Keeper" (whose monitor
-    // is one more source), and suspended while those attach, so that it never renders a 2 s
-    // block ahead. Run-time modules are not restored by a restart.
+    // of hz in real time, from the moment it exists, by the same recipe as the test
+    // environment's tone (scripts/private-pulse, which says why module-sine-source will not
+    // do). Returns the index of the module whose unloading removes the source, or -1.
+    // Run-time modules are not restored by a restart.
     int AddTone(const std::string& name, int hz, const std::string& description);
 
     // "unix:<socket path>", the value PULSE_SERVER gets.
@@ -62,6 +56,8 @@ public:
 
 private:
     std::string ReadLog() const;
+    // Runs args[0] (looked up in PATH) with this server as PULSE_SERVER; as Pactl.
+    int Run(std::vector<std::string> args, std::string* output) const;
 
     std::vector<std::string> modules_;
     std::string defaultSource_;
@@ -71,5 +67,4 @@ private:
     bool hadPulseServer_ = false;
     std::string savedPulseServer_;
     pid_t pid_ = 0;
-    bool keeperLoaded_ = false;
 };

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,16 +16,7 @@
 #include "fake_encoder.h"
 #include "scripted_wavein.h"
 #include "session.h"
-#include "test_platform.h"
-
-inline std::string FakeModulePath(const std::string& kind) {
-    return (ExecutableFolder() / ("fake_enc_" + kind + DYNAMIC_LIBRARY_SUFFIX)).string();
-}
-
-inline std::vector<unsigned char> ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+#include "test_files.h"
 
 inline std::vector<unsigned char> Bytes(const std::string& text) {
     return {text.begin(), text.end()};
@@ -43,11 +32,8 @@ public:  // the parameterised cases arrange their faults through it
         g_bRecording = 0;
         TakeFailure();
         // A fake loaded by an earlier test in this process keeps its log: clear it.
-        for (const char* kind : {"counting", "failing_init", "missing_vbr_header"}) {
-            if (auto reset =
-                    reinterpret_cast<void (*)()>(LoadedLibrarySymbol(FakeModulePath(kind), "fakeReset")))
-                reset();
-        }
+        for (const char* kind : {"counting", "failing_init", "missing_vbr_header"})
+            ResetFakeModule(FakeModulePath(kind));
         UseModule("counting");
         folder_ = MakeScratchFolder("voxmere-unit");
     }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bladeenc.h"
+#include "encoder_config.h"
 #include "mp3_probe.h"
 
 namespace {
@@ -58,23 +59,7 @@ constexpr BE_DWORD kEngineBlock = 705600;
 
 // The record the engine builds for a session at bitrate.
 BE_CONFIG EngineRecord(BE_DWORD bitrate) {
-    BE_CONFIG config;
-    std::memset(&config, 0, sizeof(config));
-    config.dwConfig = BE_CONFIG_LAME;
-    BE_LHV1& l = config.format.lhv1;
-    l.dwStructVersion = 1;
-    l.dwStructSize = 331;
-    l.dwSampleRate = 44100;
-    l.dwReSampleRate = 0;
-    l.nMode = BE_MP3_MODE_JSTEREO;
-    l.dwBitrate = bitrate;
-    l.nPreset = LQP_CBR;
-    l.dwMpegVersion = bitrate > 32 ? MPEG1 : MPEG2;
-    l.bPrivate = 1;
-    l.bCopyright = 1;
-    l.bOriginal = 1;
-    l.bNoRes = 1;
-    return config;
+    return BuildEncoderConfig(bitrate, 44100, 0);
 }
 
 // frames of a sine at hz on every channel, starting at frame number start of the signal.
