@@ -3,18 +3,7 @@
 #include <windows.h>
 
 #include "output_file.h"
-
-namespace {
-std::string SystemText(DWORD code) {
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        code, 0, text, sizeof(text), nullptr);
-    std::string words(text, length);
-    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
-        words.pop_back();
-    return words.empty() ? "error " + std::to_string(code) : words;
-}
-}  // namespace
+#include "system_text_win32.h"
 
 FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error) {
     *error = {};
@@ -28,12 +17,12 @@ FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error) 
         if (why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION)
             error->busy = true;
         else
-            error->text = SystemText(why);
+            error->text = SystemErrorText(why);
         return nullptr;
     }
     // Only a file on disk has a length to cut; a device (NUL) is written as it is.
     if (GetFileType(file) == FILE_TYPE_DISK && !SetEndOfFile(file)) {
-        error->text = SystemText(GetLastError());
+        error->text = SystemErrorText(GetLastError());
         CloseHandle(file);
         return nullptr;
     }

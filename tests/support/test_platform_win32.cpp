@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "system_text_win32.h"
 #include "test_platform.h"
 
 namespace {
@@ -51,12 +52,5 @@ std::filesystem::path PathFromUtf8(const std::string& utf8) {
 std::string SystemWords(SystemError error) {
     // Opening a folder as a file is refused as access denied.
     const DWORD code = error == SystemError::kNoSuchFolder ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        code, 0, text, sizeof(text), nullptr);
-    std::string words(text, length);
-    // Without the line break and full stop, which a message quoting them may leave out.
-    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
-        words.pop_back();
-    return words;
+    return SystemErrorText(code);
 }
