@@ -3,8 +3,6 @@
 // tells a program's window instead; wx turns that into a close of the top window.)
 #pragma once
 
-#include <wx/timer.h>
-
 class wxWindow;
 
 // While it lives, the first of those signals closes window the way its close box does, which
@@ -18,7 +16,4 @@ public:
     ~ShutdownSignalWatch();
     ShutdownSignalWatch(const ShutdownSignalWatch&) = delete;
     ShutdownSignalWatch& operator=(const ShutdownSignalWatch&) = delete;
-
-private:
-    wxTimer poll_;  // looks for a signal every 100 ms on the window's thread
 };

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -21,6 +22,11 @@ constexpr auto kGrace = std::chrono::milliseconds(1800);
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free word");
 std::atomic<int> g_received{0};  // the first shutdown signal, or 0
 int g_wakeFds[2] = {-1, -1};     // the handler's write wakes the grace thread
+
+// The window the grace thread asks to close; null once the watch has ended, after which the
+// watch's end itself ends the process.
+std::mutex g_windowMutex;
+wxWindow* g_window = nullptr;
 
 void SetDisposition(void (*handler)(int)) {
     struct sigaction action = {};
@@ -65,30 +71,35 @@ void OnShutdownSignal(int signo) {
 ShutdownSignalWatch::ShutdownSignalWatch(wxWindow& window) {
     if (pipe2(g_wakeFds, O_CLOEXEC) != 0)
         return;  // the signals keep their default action
+    g_window = &window;
     try {
         std::thread([] {
             char byte;
             while (read(g_wakeFds[0], &byte, 1) < 0 && errno == EINTR) {
             }
+            {
+                // The window is closed on its own thread: CallAfter only queues the request
+                // and may be called from any thread; a window that is destroyed drops it. So
+                // the window waits on nothing and costs no wake-up until a signal comes.
+                std::lock_guard<std::mutex> lock(g_windowMutex);
+                if (wxWindow* window = g_window)
+                    window->CallAfter([window] { window->Close(); });
+            }
             std::this_thread::sleep_for(kGrace);
             EndBySignal(g_received.load());
         }).detach();
     } catch (const std::system_error&) {
+        g_window = nullptr;
         return;  // without the grace thread nothing bounds the close: keep the default action
     }
-    // The window is closed from its own thread, never from the handler or the grace thread.
-    poll_.Bind(wxEVT_TIMER, [this, &window](wxTimerEvent&) {
-        if (g_received.load() != 0) {
-            poll_.Stop();
-            window.Close();
-        }
-    });
-    poll_.Start(100);
     SetDisposition(&OnShutdownSignal);
 }
 
 ShutdownSignalWatch::~ShutdownSignalWatch() {
-    poll_.Stop();
+    {
+        std::lock_guard<std::mutex> lock(g_windowMutex);
+        g_window = nullptr;
+    }
     if (const int signo = g_received.load())
         EndBySignal(signo);
 }
