@@ -5,22 +5,20 @@ PulseConnection::~PulseConnection() {
 }
 
 bool PulseConnection::Connect(pa_usec_t limitUsec) {
-    loop_ = pa_threaded_mainloop_new();
-    if (loop_ == nullptr) {
+    if (!loop_.Start("voxmere-pulse")) {
         error_ = "Cannot create an event loop for the sound server";
         return false;
     }
-    pa_threaded_mainloop_set_name(loop_, "voxmere-pulse");
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Voxmere");
-    if (context_ != nullptr)
-        pa_context_set_state_callback(context_, &PulseConnection::OnContextState, this);
-    if (context_ == nullptr || pa_threaded_mainloop_start(loop_) < 0) {
+    Lock();
+    context_ = pa_context_new(loop_.Api(), "Voxmere");
+    if (context_ == nullptr) {
+        Unlock();
         error_ = "Cannot create a sound server connection";
         Close();
         return false;
     }
+    pa_context_set_state_callback(context_, &PulseConnection::OnContextState, this);
 
-    Lock();
     deadline_ = pa_rtclock_now() + limitUsec;
     // Without NOAUTOSPAWN a missing server would be started for us: a recorder must never
     // leave a daemon behind, and the start could take longer than the limit.
@@ -40,15 +38,15 @@ bool PulseConnection::WaitFor(const std::function<bool()>& done) {
     // A server that accepts the connection and then stalls never changes the context's
     // state, so only a timer on the mainloop itself can end the wait.
     struct Alarm {
-        pa_threaded_mainloop* loop;
+        PulseConnection* connection;
         bool rang;
-    } alarm{loop_, false};
+    } alarm{this, false};
     pa_time_event* timer = pa_context_rttime_new(
         context_, deadline_,
         [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
             auto* a = static_cast<Alarm*>(userdata);
             a->rang = true;
-            pa_threaded_mainloop_signal(a->loop, 0);
+            a->connection->Signal();
         },
         &alarm);
 
@@ -66,16 +64,14 @@ bool PulseConnection::WaitFor(const std::function<bool()>& done) {
             error_ = "The sound server did not answer in time";
             break;
         }
-        pa_threaded_mainloop_wait(loop_);
+        loop_.Wait();
     }
     if (timer != nullptr)
-        pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+        loop_.Api()->time_free(timer);
     return met;
 }
 
 void PulseConnection::Close() {
-    if (loop_ == nullptr)
-        return;
     if (context_ != nullptr) {
         Lock();
         pa_context_set_state_callback(context_, nullptr, nullptr);
@@ -84,9 +80,7 @@ void PulseConnection::Close() {
         context_ = nullptr;
         Unlock();
     }
-    pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
-    loop_ = nullptr;
+    loop_.Stop();
 }
 
 // Mainloop thread, lock held: on every change of the context's state. Waiters recheck.

@@ -5,15 +5,18 @@
 // wait afterwards shares that same deadline. Error() holds the server's words for the last
 // failure ("Connection refused") or a short reason of our own ("Timeout").
 //
-// Threads: the mainloop thread runs every libpulse callback with the mainloop lock held. All
-// other calls here, and every libpulse call on this connection's objects, must be made with
-// that lock held (Lock/Unlock), never from the mainloop thread itself for Connect/Close.
+// Threads: every libpulse callback runs with the mainloop lock held, on the mainloop thread or
+// in a pump (paced_mainloop.h). All other calls here, and every libpulse call on this
+// connection's objects, must be made with that lock held (Lock/Unlock), never from the
+// mainloop thread itself for Connect/Close.
 #pragma once
 
 #include <pulse/pulseaudio.h>
 
 #include <functional>
 #include <string>
+
+#include "paced_mainloop.h"
 
 // How long the device table and an open wait for the server at most: a stalled server must not
 // freeze the window or the recording worker.
@@ -39,12 +42,13 @@ public:
     // the lock NOT held. Idempotent.
     void Close();
 
-    void Lock() { pa_threaded_mainloop_lock(loop_); }
-    void Unlock() { pa_threaded_mainloop_unlock(loop_); }
-    void Signal() { pa_threaded_mainloop_signal(loop_, 0); }
+    void Lock() { loop_.Lock(); }
+    void Unlock() { loop_.Unlock(); }
+    void Signal() { loop_.Signal(); }
+    // The mainloop's pacing (paced_mainloop.h), with the lock held.
+    PacedMainloop& Loop() { return loop_; }
 
     pa_context* Context() const { return context_; }
-    pa_mainloop_api* Api() const { return pa_threaded_mainloop_get_api(loop_); }
     bool ContextReady() const { return context_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
 
     // The server's words for the context's last error, as the latest failure.
@@ -55,7 +59,7 @@ public:
 private:
     static void OnContextState(pa_context* context, void* self);
 
-    pa_threaded_mainloop* loop_ = nullptr;
+    PacedMainloop loop_;
     pa_context* context_ = nullptr;
     pa_usec_t deadline_ = 0;  // on pa_rtclock_now()'s clock
     std::string error_;

@@ -208,7 +208,9 @@ MMRESULT waveInReset(HWAVEIN hwi);
 // any other unit is answered in TIME_BYTES, with wType changed to say so). Every frame
 // counts, also one dropped for want of a queued buffer, so the position falls behind the
 // clock only when the source itself delivers too little. The count wraps at 2^32 in its
-// unit. Caller: pmmt->wType is set. Checks: MMSYSERR_INVALPARAM for a null pmmt or cbmmt
+// unit. Over PulseAudio it includes everything the server has sent up to the call, which the
+// call first takes into the buffers itself (so a caller that asks often does the reading on
+// its own wake-ups). Caller: pmmt->wType is set. Checks: MMSYSERR_INVALPARAM for a null pmmt or cbmmt
 // other than sizeof(MMTIME).
 MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt);
 

@@ -1,38 +1,32 @@
 // The waveIn contract over PulseAudio: an open device's life. The device numbers and their
-// names come from the device table (device_table.h).
+// names come from the device table (device_table.h), the buffers' side from the buffer queue
+// (buffer_queue.h).
 //
 // Each open device has three parts:
-//   - the capture side: the device's own PulseAudio mainloop thread. It drains the record
-//     stream and copies the audio into the head queued buffer; a full buffer leaves the queue
-//     and goes to the notification queue. It reads in rounds, and while capturing rests
-//     between them (StreamPacer). It never calls the caller's callback and never waits for
-//     anything but the device's queue mutex, which nobody holds for long.
-//   - the notification thread: takes handed-back buffers one at a time, in fill order, and
-//     reports them (WIM_DATA) without holding any lock.
-//   - the device operations, on the caller's threads. Start, Stop, Reset and Close take the
-//     mainloop lock (waiting for the capture side at most; a rest ends for them at once) and
-//     the queue mutex, and never wait for the notification thread: the caller may hold a lock
-//     its report handler takes.
-// Lock order: Device::control, then the mainloop lock, then Device::queueMutex.
-#include <pthread.h>
+//   - the capture side: the device's PulseAudio mainloop (paced_mainloop.h). It drains the
+//     record stream into the buffer queue. While capturing it reads in rounds, one a period,
+//     and a thread that asks for the position takes the round itself, so the recording's
+//     worker, which asks every 100 ms, does the reading on wake-ups it has anyway. It never
+//     calls the caller's callback and never waits for anything but the queue's mutex, which
+//     nobody holds for long.
+//   - the notification thread (the buffer queue's): reports handed-back buffers one at a
+//     time, in fill order, without holding any lock.
+//   - the device operations, on the caller's threads. Start, Stop, Reset, Close and the
+//     position take the mainloop lock (a rest holds none) and the queue's mutex, and never
+//     wait for the notification thread: the caller may hold a lock its report handler takes.
+// Lock order: Device::control, then the mainloop lock, then the queue's mutex.
 #include <pulse/pulseaudio.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "audio_format.h"
+#include "buffer_queue.h"
 #include "device_table.h"
 #include "pulse_connection.h"
-#include "stream_pacer.h"
 #include "wavein.h"
 
 namespace {
@@ -41,7 +35,7 @@ constexpr DWORD kFrameBytes = kAudioFrameBytes;
 // The server hands audio over in fragments of this length, which bounds how much audio is
 // in flight when a buffer is stopped or reset.
 constexpr pa_usec_t kFragment = 100 * PA_USEC_PER_MSEC;
-// The capture side reads the stream at most once in this long: the fragment's length, so a
+// While capturing the stream is read at most once in this long: the fragment's length, so a
 // small-latency source costs no more wake-ups than one that honours the fragment size.
 constexpr std::chrono::milliseconds kReadPeriod{100};
 
@@ -54,135 +48,33 @@ struct Device {
     LPWAVEINPROC callback = nullptr;
     DWORD_PTR instance = 0;
 
-    // Serialises Start, Stop, Reset and Close, so none of them finds the stream half torn down.
+    // Serialises Start, Stop, Reset, Close and the position, so none of them finds the stream
+    // half torn down.
     std::mutex control;
-    // Declared before the connection, whose end stops the thread that may be resting in it.
-    StreamPacer pacer{kReadPeriod, &Device::Round, this};
+    // Declared before the connection, whose end stops the thread that may still report into it.
+    BufferQueue buffers;
     PulseConnection connection;
     pa_stream* stream = nullptr;  // under the mainloop lock
     bool opened = false;          // under the mainloop lock: the stream ending is now a failure
 
-    // Everything below is guarded by queueMutex, which is never held while calling out.
-    std::mutex queueMutex;
-    std::condition_variable wake;     // the notification thread waits on it
-    std::deque<WAVEHDR*> queued;      // front: the buffer being filled
-    DWORD headFill = 0;               // bytes of queued.front() filled so far
-    std::deque<WAVEHDR*> handedBack;  // full or returned, report not yet begun
-    bool capturing = false;
-    bool reporting = false;  // the notification thread is inside the callback
-    bool closing = false;
-    bool closed = false;
-    uint64_t lostBytes = 0;
-    uint64_t deliveredBytes = 0;  // since waveInStart or the last waveInReset
-    std::string failure;          // "" while healthy
-    std::thread notifier;
-
-    ~Device() {
-        // The last reference may be dropped by the notification thread itself.
-        if (notifier.joinable())
-            notifier.detach();
-    }
-
-    bool Holds(const WAVEHDR* header) const {
-        return std::find(queued.begin(), queued.end(), header) != queued.end() ||
-               std::find(handedBack.begin(), handedBack.end(), header) != handedBack.end();
-    }
-
-    // queueMutex held. The byte count and WHDR_DONE are set before the header becomes
-    // visible to the notification thread.
-    void HandBackHead() {
-        WAVEHDR* header = queued.front();
-        queued.pop_front();
-        header->dwBytesRecorded = headFill;
-        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        headFill = 0;
-        handedBack.push_back(header);
-        wake.notify_one();
-    }
-
-    // queueMutex held: the partly filled head keeps its bytes, the rest come back empty.
-    void HandBackAll() {
-        while (!queued.empty())
-            HandBackHead();
-    }
-
-    // Mainloop lock held, queueMutex not. data null: a hole in the stream, kept as silence so
-    // the recording keeps its length. Returns whether the device is capturing.
-    bool Deliver(const char* data, size_t bytes) {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        if (!capturing)
-            return false;
-        deliveredBytes += bytes;
-        while (bytes > 0) {
-            if (queued.empty()) {
-                lostBytes += bytes;
-                return true;
-            }
-            WAVEHDR* head = queued.front();
-            const DWORD capacity = head->dwBufferLength - head->dwBufferLength % kFrameBytes;
-            const size_t take = std::min<size_t>(bytes, capacity - headFill);
-            if (data != nullptr) {
-                std::memcpy(head->lpData + headFill, data, take);
-                data += take;
-            } else {
-                std::memset(head->lpData + headFill, 0, take);
-            }
-            headFill += static_cast<DWORD>(take);
-            bytes -= take;
-            if (headFill == capacity)
-                HandBackHead();
-        }
-        return true;
-    }
-
     // Mainloop lock held: takes everything the stream holds, into the buffers while capturing
-    // and nowhere otherwise, so no audio from before a Start is ever recorded. Returns whether
-    // the device is capturing.
-    bool Drain() {
-        bool capturing = false;
+    // and nowhere otherwise, so no audio from before a Start is ever recorded.
+    void Drain() {
         for (;;) {
             const void* data = nullptr;
             size_t bytes = 0;
             if (stream == nullptr || pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-                return capturing;
-            capturing = Deliver(static_cast<const char*>(data), bytes);
+                return;
+            buffers.Deliver(static_cast<const char*>(data), bytes);
             pa_stream_drop(stream);
         }
     }
 
-    // Mainloop thread, lock held: a reading round (StreamPacer); rests after it while capturing.
-    static bool Round(void* self) { return static_cast<Device*>(self)->Drain(); }
+    // Mainloop lock held: the end of a reading round (PacedMainloop).
+    static void Round(void* self) { static_cast<Device*>(self)->Drain(); }
 
-    // Capture side: the stream or the connection under it ended without being asked to.
-    void Fail(const std::string& cause) {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        if (!failure.empty() || closed)
-            return;
-        failure = cause;
-        capturing = false;
-        HandBackAll();
-    }
-
-    // The notification thread's body; self keeps the device alive until it ends.
-    static void Notify(std::shared_ptr<Device> self) {
-        pthread_setname_np(pthread_self(), "voxmere-notify");
-        std::unique_lock<std::mutex> lock(self->queueMutex);
-        for (;;) {
-            self->wake.wait(lock, [&] { return !self->handedBack.empty() || self->closing; });
-            if (self->handedBack.empty())
-                return;
-            WAVEHDR* header = self->handedBack.front();
-            self->handedBack.pop_front();
-            self->reporting = true;
-            lock.unlock();
-            self->callback(self->handle, WIM_DATA, self->instance, reinterpret_cast<DWORD_PTR>(header), 0);
-            lock.lock();
-            self->reporting = false;
-        }
-    }
-
-    // Mainloop lock held. Fire and forget: correctness rests on `capturing`, and a stalled
-    // server must not hold up Start or Stop.
+    // Mainloop lock held. Fire and forget: correctness rests on the queue's capturing flag, and
+    // a stalled server must not hold up Start or Stop.
     void Cork(bool cork) {
         if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY)
             return;
@@ -194,8 +86,8 @@ struct Device {
     // Mainloop lock NOT held. No callback of this device's stream runs after it returns.
     void Disconnect() {
         if (stream != nullptr) {
-            pacer.LockPromptly(connection);
-            pacer.Detach();
+            connection.Lock();
+            connection.Loop().Unpace();
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
@@ -214,20 +106,22 @@ struct Device {
     }
 };
 
-// Mainloop thread, lock held: a piece of audio arrived. It is taken in the round that follows
-// once the loop has dispatched what came with it, not piece by piece.
+// Mainloop lock held: a piece of audio arrived. Unpaced (stopped: a stream just uncorked or
+// corked) it is taken at once; while capturing, the round that follows takes it with the rest.
 void OnReadable(pa_stream*, size_t, void* userdata) {
-    static_cast<Device*>(userdata)->pacer.Arm();
+    auto* device = static_cast<Device*>(userdata);
+    if (!device->connection.Loop().Paced())
+        device->Drain();
 }
 
-// Mainloop thread, lock held: on every change of the stream's state. After the open it can
-// only end: the server went away (the context failed first) or the source did (the stream
-// is killed; DONT_MOVE keeps the server from silently recording another source instead).
+// Mainloop lock held: on every change of the stream's state. After the open it can only end:
+// the server went away (the context failed first) or the source did (the stream is killed;
+// DONT_MOVE keeps the server from silently recording another source instead).
 void OnStreamState(pa_stream* stream, void* userdata) {
     auto* device = static_cast<Device*>(userdata);
     device->connection.Signal();
     if (device->opened && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-        device->Fail(device->LossCause());
+        device->buffers.Fail(device->LossCause());
 }
 
 std::mutex g_devicesMutex;
@@ -239,12 +133,6 @@ std::shared_ptr<Device> Find(HWAVEIN hwi) {
     std::lock_guard<std::mutex> lock(g_devicesMutex);
     const auto found = g_devices.find(hwi);
     return found == g_devices.end() ? nullptr : found->second;
-}
-
-// queueMutex held. An operation on a device that failed reports why.
-MMRESULT Refuse(const Device& device) {
-    t_lastError = device.failure;
-    return MMSYSERR_NODRIVER;
 }
 
 bool FormatIsSupported(const WAVEFORMATEX& format) {
@@ -270,7 +158,6 @@ MMRESULT OpenStream(Device& device, const std::string& name) {
     }
     pa_stream_set_state_callback(device.stream, &OnStreamState, &device);
     pa_stream_set_read_callback(device.stream, &OnReadable, &device);
-    device.pacer.Attach(connection);
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.tlength = static_cast<uint32_t>(-1);
@@ -315,13 +202,6 @@ bool ValidBuffer(const WAVEHDR* header, UINT size) {
     return ValidHeader(header, size) && header->lpData != nullptr && header->dwBufferLength >= kFrameBytes;
 }
 
-// Device::control held: `closed` changes only under it, so the answer stays true until the
-// caller lets go, and the connection may be used.
-bool IsClosed(Device& device) {
-    std::lock_guard<std::mutex> lock(device.queueMutex);
-    return device.closed;
-}
-
 // The one shape of every operation on an open device: clear the thread's last error, find
 // the device (MMSYSERR_INVALHANDLE for a handle that names none), act. The found reference
 // keeps the device alive while act runs, even if another thread closes it meanwhile.
@@ -332,13 +212,15 @@ MMRESULT OnDevice(HWAVEIN hwi, Act act) {
     return device ? act(*device) : MMSYSERR_INVALHANDLE;
 }
 
-// Start, Stop, Reset and Close: as OnDevice, and act runs holding Device::control on a
-// device not yet closed (MMSYSERR_INVALHANDLE for one a racing close got first).
+// Start, Stop, Reset, Close and the position: as OnDevice, and act runs holding
+// Device::control on a device not yet closed (MMSYSERR_INVALHANDLE for one a racing close got
+// first). The queue closes only under Device::control, so the connection stays usable while
+// act runs.
 template <typename Act>
 MMRESULT OnOpenDevice(HWAVEIN hwi, Act act) {
     return OnDevice(hwi, [&act](Device& device) {
         std::lock_guard<std::mutex> control(device.control);
-        return IsClosed(device) ? static_cast<MMRESULT>(MMSYSERR_INVALHANDLE) : act(device);
+        return device.buffers.IsClosed() ? static_cast<MMRESULT>(MMSYSERR_INVALHANDLE) : act(device);
     });
 }
 
@@ -346,33 +228,19 @@ MMRESULT OnOpenDevice(HWAVEIN hwi, Act act) {
 // (made before the handle is looked at, but reported after it).
 MMRESULT MarkPrepared(HWAVEIN hwi, WAVEHDR* pwh, bool valid, bool prepared) {
     return OnDevice(hwi, [=](Device& device) -> MMRESULT {
-        if (!valid)
-            return MMSYSERR_INVALPARAM;
-        std::lock_guard<std::mutex> lock(device.queueMutex);
-        if (device.Holds(pwh))
-            return WAVERR_STILLPLAYING;
-        pwh->dwFlags = prepared ? pwh->dwFlags | WHDR_PREPARED : pwh->dwFlags & ~WHDR_PREPARED;
-        return MMSYSERR_NOERROR;
+        return valid ? device.buffers.MarkPrepared(pwh, prepared) : MMSYSERR_INVALPARAM;
     });
 }
 
-// Stop and Reset: the capture side is held off (mainloop lock) while the buffers change hands.
+// Stop and Reset: what the server has sent so far belongs in the buffer handed back, so it is
+// taken first; nothing is left behind.
 MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
     return OnOpenDevice(hwi, [everyBuffer](Device& device) {
-        device.pacer.LockPromptly(device.connection);
-        // What arrived before the stop belongs in the buffer handed back; nothing is left behind.
-        device.pacer.Disarm();
+        device.connection.Lock();
+        device.connection.Loop().Pump();
+        device.connection.Loop().Unpace();
         device.Drain();
-        {
-            std::lock_guard<std::mutex> lock(device.queueMutex);
-            device.capturing = false;
-            if (everyBuffer) {
-                device.HandBackAll();
-                device.deliveredBytes = 0;
-            } else if (device.headFill > 0) {
-                device.HandBackHead();
-            }
-        }
+        device.buffers.Halt(everyBuffer);
         device.Cork(true);
         device.connection.Unlock();
         return static_cast<MMRESULT>(MMSYSERR_NOERROR);
@@ -425,18 +293,16 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
     device->connection.Lock();
     device->opened = true;
     if (pa_stream_get_state(device->stream) != PA_STREAM_READY)
-        device->Fail(device->LossCause());
+        device->buffers.Fail(device->LossCause());
     device->connection.Unlock();
     {
         std::lock_guard<std::mutex> registry(g_devicesMutex);
         // The handle is an id, never an address, so a stale handle cannot name a new device.
         device->handle = reinterpret_cast<HWAVEIN>(++g_lastHandle);
     }
-    try {
-        device->notifier = std::thread(&Device::Notify, device);
-    } catch (const std::system_error& error) {
+    if (!device->buffers.StartReports(device->callback, device->handle, device->instance, device)) {
         device->Disconnect();
-        t_lastError = error.what();
+        t_lastError = "Cannot start the thread that reports filled buffers";
         return MMSYSERR_NOMEM;
     }
     {
@@ -458,39 +324,19 @@ MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
 
 MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
     return OnDevice(hwi, [pwh, cbwh](Device& device) -> MMRESULT {
-        if (!ValidBuffer(pwh, cbwh))
-            return MMSYSERR_INVALPARAM;
-        std::lock_guard<std::mutex> lock(device.queueMutex);
-        if (device.closed)
-            return MMSYSERR_INVALHANDLE;
-        if ((pwh->dwFlags & WHDR_PREPARED) == 0)
-            return WAVERR_UNPREPARED;
-        if (device.Holds(pwh))
-            return WAVERR_STILLPLAYING;
-        if (!device.failure.empty())
-            return Refuse(device);
-        pwh->dwBytesRecorded = 0;
-        pwh->dwFlags = (pwh->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-        device.queued.push_back(pwh);
-        return MMSYSERR_NOERROR;
+        return ValidBuffer(pwh, cbwh) ? device.buffers.Add(pwh, t_lastError) : MMSYSERR_INVALPARAM;
     });
 }
 
 MMRESULT waveInStart(HWAVEIN hwi) {
     return OnOpenDevice(hwi, [](Device& device) {
-        device.pacer.LockPromptly(device.connection);
+        device.connection.Lock();
         device.Drain();  // what came in while stopped is not this recording's
-        MMRESULT result = MMSYSERR_NOERROR;
-        {
-            std::lock_guard<std::mutex> lock(device.queueMutex);
-            if (!device.failure.empty()) {
-                result = Refuse(device);
-            } else {
-                device.capturing = true;
-            }
-        }
-        if (result == MMSYSERR_NOERROR)
+        const MMRESULT result = device.buffers.Begin(t_lastError);
+        if (result == MMSYSERR_NOERROR) {
             device.Cork(false);
+            device.connection.Loop().Pace(kReadPeriod, &Device::Round, &device);
+        }
         device.connection.Unlock();
         return result;
     });
@@ -505,14 +351,14 @@ MMRESULT waveInReset(HWAVEIN hwi) {
 }
 
 MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {
-    return OnDevice(hwi, [pmmt, cbmmt](Device& device) -> MMRESULT {
+    return OnOpenDevice(hwi, [pmmt, cbmmt](Device& device) -> MMRESULT {
         if (pmmt == nullptr || cbmmt != sizeof(MMTIME))
             return MMSYSERR_INVALPARAM;
-        uint64_t bytes;
-        {
-            std::lock_guard<std::mutex> lock(device.queueMutex);
-            bytes = device.deliveredBytes;
-        }
+        // The position is what the server has sent up to this call: it is taken first.
+        device.connection.Lock();
+        device.connection.Loop().Pump();
+        device.connection.Unlock();
+        const uint64_t bytes = device.buffers.DeliveredBytes();
         switch (pmmt->wType) {
             case TIME_SAMPLES:
                 pmmt->u.sample = static_cast<DWORD>(bytes / kFrameBytes);
@@ -533,33 +379,14 @@ MMRESULT waveInClose(HWAVEIN hwi) {
     LPWAVEINPROC callback = nullptr;
     DWORD_PTR instance = 0;
     const MMRESULT result = OnOpenDevice(hwi, [&](Device& device) -> MMRESULT {
-        {
-            std::lock_guard<std::mutex> lock(device.queueMutex);
-            if (!device.queued.empty() || !device.handedBack.empty())
-                return WAVERR_STILLPLAYING;
-            device.closed = true;
-            device.capturing = false;
-        }
+        if (device.buffers.BeginClose() != MMSYSERR_NOERROR)
+            return WAVERR_STILLPLAYING;
         {
             std::lock_guard<std::mutex> registry(g_devicesMutex);
             g_devices.erase(hwi);
         }
         device.Disconnect();
-        bool idle;
-        {
-            std::lock_guard<std::mutex> lock(device.queueMutex);
-            device.closing = true;
-            idle = !device.reporting;
-            device.wake.notify_one();
-        }
-        // An idle notification thread ends at once, so joining it waits for nothing the caller
-        // may hold. One still inside a report (its handler's last steps) is left to end by
-        // itself: waiting for it is what the caller's lock forbids.
-        if (idle) {
-            device.notifier.join();
-        } else {
-            device.notifier.detach();
-        }
+        device.buffers.EndReports();
         callback = device.callback;
         instance = device.instance;
         return MMSYSERR_NOERROR;
@@ -576,8 +403,5 @@ const char* waveInLastServerError() {
 
 uint64_t waveInGetLostFrames(HWAVEIN hwi) {
     const auto device = Find(hwi);
-    if (!device)
-        return 0;
-    std::lock_guard<std::mutex> lock(device->queueMutex);
-    return device->lostBytes / kFrameBytes;
+    return device ? device->buffers.LostBytes() / kFrameBytes : 0;
 }

@@ -1,0 +1,126 @@
+#include "paced_mainloop.h"
+
+#include <pthread.h>
+
+#include <system_error>
+
+namespace {
+using namespace std::chrono_literals;
+
+// While pumps come, the mainloop thread takes a round itself only this long after the last.
+constexpr auto kStandBy = 1s;
+// A round dispatches until nothing is left, or this many passes: a server that sends faster
+// than they go must not keep the round going.
+constexpr int kPassLimit = 16;
+}  // namespace
+
+bool PacedMainloop::Start(const char* threadName) {
+    loop_ = pa_mainloop_new();
+    if (loop_ == nullptr)
+        return false;
+    pa_mainloop_set_poll_func(loop_, &PacedMainloop::PollUnlocked, this);
+    try {
+        thread_ = std::thread([this, threadName] {
+            pthread_setname_np(pthread_self(), threadName);
+            Run();
+        });
+    } catch (const std::system_error&) {
+        pa_mainloop_free(loop_);
+        loop_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void PacedMainloop::Stop() {
+    if (loop_ == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+        round_ = nullptr;
+        pa_mainloop_wakeup(loop_);
+    }
+    wake_.notify_all();
+    rested_.notify_all();
+    thread_.join();
+    pa_mainloop_free(loop_);
+    loop_ = nullptr;
+}
+
+void PacedMainloop::Wait() {
+    std::unique_lock<std::mutex> lock(mutex_, std::adopt_lock);
+    signal_.wait(lock);
+    lock.release();  // the caller still holds it
+}
+
+void PacedMainloop::Pace(std::chrono::milliseconds period, Round round, void* context) {
+    period_ = period;
+    round_ = round;
+    context_ = context;
+    lastRound_ = Clock::now();
+    pa_mainloop_wakeup(loop_);  // out of its poll and into the first rest
+}
+
+void PacedMainloop::Unpace() {
+    round_ = nullptr;
+    wake_.notify_all();
+}
+
+void PacedMainloop::Pump() {
+    std::unique_lock<std::mutex> lock(mutex_, std::adopt_lock);
+    rested_.wait(lock, [this] { return resting_ || round_ == nullptr || quit_; });
+    lock.release();
+    if (!resting_ || round_ == nullptr)
+        return;
+    TakeRound();
+    lastPump_ = Clock::now();
+}
+
+// Lock held, and no other thread inside the loop: the mainloop thread is resting or is the
+// caller.
+void PacedMainloop::TakeRound() {
+    for (int pass = 0; pass < kPassLimit && pa_mainloop_iterate(loop_, 0, nullptr) > 0; ++pass) {
+    }
+    if (round_ != nullptr)
+        round_(context_);
+}
+
+PacedMainloop::Clock::time_point PacedMainloop::NextRound() const {
+    const Clock::time_point own = lastRound_ + period_;
+    const Clock::time_point standBy = lastPump_ + kStandBy;
+    return standBy > own ? standBy : own;
+}
+
+void PacedMainloop::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!quit_) {
+        if (round_ == nullptr) {
+            // The poll function lets the lock go while it waits.
+            if (pa_mainloop_iterate(loop_, 1, nullptr) < 0)
+                break;
+            continue;
+        }
+        resting_ = true;
+        rested_.notify_all();
+        // The due time moves on while pumps come: it is read again at every wake.
+        while (!quit_ && round_ != nullptr && Clock::now() < NextRound())
+            wake_.wait_until(lock, NextRound());
+        resting_ = false;
+        if (!quit_ && round_ != nullptr) {
+            TakeRound();
+            lastRound_ = Clock::now();
+        }
+    }
+}
+
+// Only the mainloop thread ever waits in a poll; a round's passes (timeout 0) keep the lock.
+int PacedMainloop::PollUnlocked(pollfd* fds, unsigned long count, int timeout, void* self) {
+    if (timeout == 0)
+        return poll(fds, count, 0);
+    auto* loop = static_cast<PacedMainloop*>(self);
+    loop->mutex_.unlock();
+    const int ready = poll(fds, count, timeout);
+    loop->mutex_.lock();
+    return ready;
+}
