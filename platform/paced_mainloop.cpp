@@ -112,6 +112,9 @@ void PacedMainloop::Run() {
             lastRound_ = Clock::now();
         }
     }
+    // Also when the loop itself failed: a pump must not wait for a rest that never comes.
+    quit_ = true;
+    rested_.notify_all();
 }
 
 // Only the mainloop thread ever waits in a poll; a round's passes (timeout 0) keep the lock.
