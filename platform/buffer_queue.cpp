@@ -16,11 +16,8 @@ BufferQueue::~BufferQueue() {
 
 bool BufferQueue::StartReports(LPWAVEINPROC callback, HWAVEIN handle, DWORD_PTR instance,
                                std::shared_ptr<void> owner) {
-    callback_ = callback;
-    handle_ = handle;
-    instance_ = instance;
     try {
-        notifier_ = std::thread(&BufferQueue::Notify, this, std::move(owner));
+        notifier_ = std::thread(&BufferQueue::Notify, this, callback, handle, instance, std::move(owner));
     } catch (const std::system_error&) {
         return false;
     }
@@ -28,7 +25,8 @@ bool BufferQueue::StartReports(LPWAVEINPROC callback, HWAVEIN handle, DWORD_PTR 
 }
 
 // owner is held, unused, so that the device lives as long as this thread.
-void BufferQueue::Notify(std::shared_ptr<void> /*owner*/) {
+void BufferQueue::Notify(LPWAVEINPROC callback, HWAVEIN handle, DWORD_PTR instance,
+                         std::shared_ptr<void> /*owner*/) {
     pthread_setname_np(pthread_self(), "voxmere-notify");
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -39,7 +37,7 @@ void BufferQueue::Notify(std::shared_ptr<void> /*owner*/) {
         handedBack_.pop_front();
         reporting_ = true;
         lock.unlock();
-        callback_(handle_, WIM_DATA, instance_, reinterpret_cast<DWORD_PTR>(header), 0);
+        callback(handle, WIM_DATA, instance, reinterpret_cast<DWORD_PTR>(header), 0);
         lock.lock();
         reporting_ = false;
     }

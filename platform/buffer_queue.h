@@ -60,14 +60,11 @@ public:
     uint64_t LostBytes();
 
 private:
-    void Notify(std::shared_ptr<void> owner);
+    void Notify(LPWAVEINPROC callback, HWAVEIN handle, DWORD_PTR instance, std::shared_ptr<void> owner);
     bool Holds(const WAVEHDR* header) const;
     void HandBackHead();
     void HandBackAll();
 
-    LPWAVEINPROC callback_ = nullptr;
-    HWAVEIN handle_ = nullptr;
-    DWORD_PTR instance_ = 0;
     std::thread notifier_;
 
     std::mutex mutex_;

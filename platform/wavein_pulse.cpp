@@ -232,14 +232,14 @@ MMRESULT MarkPrepared(HWAVEIN hwi, WAVEHDR* pwh, bool valid, bool prepared) {
     });
 }
 
-// Stop and Reset: what the server has sent so far belongs in the buffer handed back, so it is
-// taken first; nothing is left behind.
+// Stop and Reset: what the server has sent so far belongs in the buffer handed back, so the
+// pump takes it first; nothing is left behind. Unpaced from here, what comes after is taken as
+// it comes, into no buffer.
 MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
     return OnOpenDevice(hwi, [everyBuffer](Device& device) {
         device.connection.Lock();
         device.connection.Loop().Pump();
         device.connection.Loop().Unpace();
-        device.Drain();
         device.buffers.Halt(everyBuffer);
         device.Cork(true);
         device.connection.Unlock();
@@ -330,8 +330,8 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* pwh, UINT cbwh) {
 
 MMRESULT waveInStart(HWAVEIN hwi) {
     return OnOpenDevice(hwi, [](Device& device) {
+        // What came in while stopped was taken as it came, into no buffer: the stream is empty.
         device.connection.Lock();
-        device.Drain();  // what came in while stopped is not this recording's
         const MMRESULT result = device.buffers.Begin(t_lastError);
         if (result == MMSYSERR_NOERROR) {
             device.Cork(false);

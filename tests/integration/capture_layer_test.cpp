@@ -394,6 +394,50 @@ protected:
         }
     }
 
+    // 1250-frame buffers: several fill in one reading round, and neither the server's small pieces
+    // nor the rounds line up with them. The mainloop takes the rounds itself, or (askPosition) a
+    // thread asking for the position every 100 ms takes them, as the recording's worker does.
+    void ExpectEveryFrameInOrder(bool askPosition) {
+        buffers_ = Buffers(20, 5000);
+        listener_.requeue = true;
+        Queue(0, 20);
+        const auto start = Clock::now();
+        ASSERT_EQ(waveInStart(hwi_), MMSYSERR_NOERROR);
+        MMTIME position = {};
+        while (Clock::now() - start < milliseconds(3000)) {
+            std::this_thread::sleep_for(milliseconds(100));
+            if (askPosition) {
+                position.wType = TIME_SAMPLES;
+                ASSERT_EQ(waveInGetPosition(hwi_, &position, sizeof(position)), MMSYSERR_NOERROR);
+            }
+        }
+        ASSERT_EQ(waveInStop(hwi_), MMSYSERR_NOERROR);
+        const double held = SecondsSince(start);
+        std::this_thread::sleep_for(milliseconds(300));
+        listener_.requeue = false;
+
+        const std::vector<Report> data = listener_.Data();
+        ASSERT_GT(data.size(), 20u);
+        std::vector<int16_t> left;
+        for (size_t i = 0; i < data.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(data[i].header, &buffers_[i % 20]);
+            if (i + 1 < data.size()) {
+                EXPECT_EQ(data[i].bytes, 5000u);
+            }
+            left.insert(left.end(), data[i].left.begin(), data[i].left.end());
+        }
+        EXPECT_LT(LargestJump(left, kToneHz), 0.02) << "audio lost or repeated";
+        // What the sine cannot show, a whole second lost or repeated, the length does.
+        EXPECT_NEAR(static_cast<double>(left.size()) / 44100, held, 0.3);
+        EXPECT_EQ(waveInGetLostFrames(hwi_), 0u);
+        EXPECT_EQ(listener_.failedRequeues.load(), 0);
+        // The position counts what was delivered: everything reported, and nothing else.
+        position.wType = TIME_SAMPLES;
+        ASSERT_EQ(waveInGetPosition(hwi_, &position, sizeof(position)), MMSYSERR_NOERROR);
+        EXPECT_EQ(position.u.sample, left.size());
+    }
+
     PrivatePulseServer server_{{}};
     Listener listener_;
     HWAVEIN hwi_ = nullptr;
@@ -465,60 +509,12 @@ TEST_F(CaptureTest, FillsBuffersInQueueOrderWithContinuousAudioThenStopAndResetH
     EXPECT_EQ(messages.size(), 8u);
 }
 
-// 1250-frame buffers: several fill in one reading round, and neither the server's small pieces
-// nor the rounds line up with them. The mainloop takes the rounds itself, or (askPosition) a
-// thread asking for the position every 100 ms takes them, as the recording's worker does.
-void ExpectEveryFrameInOrder(HWAVEIN hwi, Listener& listener, Buffers& buffers, bool askPosition) {
-    listener.requeue = true;
-    for (WAVEHDR& header : buffers.headers) {
-        ASSERT_EQ(waveInPrepareHeader(hwi, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-        ASSERT_EQ(waveInAddBuffer(hwi, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    }
-    const auto start = Clock::now();
-    ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
-    MMTIME position = {};
-    while (Clock::now() - start < milliseconds(3000)) {
-        std::this_thread::sleep_for(milliseconds(100));
-        if (askPosition) {
-            position.wType = TIME_SAMPLES;
-            ASSERT_EQ(waveInGetPosition(hwi, &position, sizeof(position)), MMSYSERR_NOERROR);
-        }
-    }
-    ASSERT_EQ(waveInStop(hwi), MMSYSERR_NOERROR);
-    const double held = SecondsSince(start);
-    std::this_thread::sleep_for(milliseconds(300));
-    listener.requeue = false;
-
-    const std::vector<Report> data = listener.Data();
-    ASSERT_GT(data.size(), 20u);
-    std::vector<int16_t> left;
-    for (size_t i = 0; i < data.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(data[i].header, &buffers[i % 20]);
-        if (i + 1 < data.size()) {
-            EXPECT_EQ(data[i].bytes, 5000u);
-        }
-        left.insert(left.end(), data[i].left.begin(), data[i].left.end());
-    }
-    EXPECT_LT(LargestJump(left, kToneHz), 0.02) << "audio lost or repeated";
-    // What the sine cannot show, a whole second lost or repeated, the length does.
-    EXPECT_NEAR(static_cast<double>(left.size()) / 44100, held, 0.3);
-    EXPECT_EQ(waveInGetLostFrames(hwi), 0u);
-    EXPECT_EQ(listener.failedRequeues.load(), 0);
-    // The position counts what was delivered: everything reported, and nothing else.
-    position.wType = TIME_SAMPLES;
-    ASSERT_EQ(waveInGetPosition(hwi, &position, sizeof(position)), MMSYSERR_NOERROR);
-    EXPECT_EQ(position.u.sample, left.size());
-}
-
 TEST_F(CaptureTest, ReturnsEveryFrameInOrderFromSmallPiecesIntoSmallBuffers) {
-    buffers_ = Buffers(20, 5000);
-    ExpectEveryFrameInOrder(hwi_, listener_, buffers_, false);
+    ExpectEveryFrameInOrder(false);
 }
 
 TEST_F(CaptureTest, ReturnsEveryFrameInOrderWhenTheCallerAsksThePositionEvery100Ms) {
-    buffers_ = Buffers(20, 5000);
-    ExpectEveryFrameInOrder(hwi_, listener_, buffers_, true);
+    ExpectEveryFrameInOrder(true);
 }
 
 TEST_F(CaptureTest, StopResetAndCloseReturnWhileTheCallerHoldsTheReportLock) {
