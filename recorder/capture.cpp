@@ -11,6 +11,7 @@
 #include "failure.h"
 #include "loss.h"
 #include "session.h"
+#include "text_conversion.h"
 
 std::mutex g_hCaptureMutex;
 HWAVEIN g_hWaveIn = nullptr;
