@@ -70,8 +70,9 @@ FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error) 
         CloseHandle(file);
         return nullptr;
     }
-    // The claim is made while the lock is ours, so it never names a file someone else records.
-    // One left by a session that is just closing the same file is shared, harmlessly.
+    // Claimed only once the lock is ours, so a claim never stands for a file this session does
+    // not hold. A claim a session closing the same file has not yet given up is shared,
+    // harmlessly: it goes once neither holds it.
     const std::wstring name = ClaimName(file);
     HANDLE claim = name.empty() ? nullptr : CreateMutexW(nullptr, FALSE, name.c_str());
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
