@@ -41,3 +41,7 @@ FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error) 
     }
     return stream;
 }
+
+int CloseOutputFile(FILE* stream) {
+    return std::fclose(stream);  // the lock goes with the open file
+}

@@ -405,3 +405,7 @@ uint64_t waveInGetLostFrames(HWAVEIN hwi) {
     const auto device = Find(hwi);
     return device ? device->buffers.LostBytes() / kFrameBytes : 0;
 }
+
+bool waveInCountsDroppedAudio(HWAVEIN) {
+    return true;  // the capture side drains the server at all times and counts what it drops
+}

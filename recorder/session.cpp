@@ -101,6 +101,13 @@ uint32_t RecordThreadProc(void* parameter) {
     auto* self = static_cast<RecordThread*>(parameter);
     const SessionSettings& settings = self->settings;
 
+    // The loss log speaks of this session only: one that fails before capture opens must
+    // not repeat what the previous session lost.
+    {
+        std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+        g_CaptureLoss.Reset();
+    }
+
     // The encoder and the file first, so the first filled buffer finds them ready; a
     // session that cannot record ends here rather than pretending to.
     bool capturing = false;
@@ -123,6 +130,8 @@ uint32_t RecordThreadProc(void* parameter) {
             stalled = CheckCaptureClock();
     }
 
+    if (capturing)
+        EndCaptureClock();
     // Capture before the encoder: once CloseCapture returns no buffer is being handled and
     // none will be, so the encoder and the file can close safely.
     CloseCapture();

@@ -21,6 +21,7 @@
 #include "maker_address.h"
 #include "resource.h"
 #include "template_fit.h"
+#include "text_conversion.h"
 #include "toolkit.h"
 #include "wavein.h"
 
@@ -257,8 +258,9 @@ bool CVoxmereDlg::MayReplaceOutput() {
 }
 
 std::optional<CVoxmereDlg::FileStamp> CVoxmereDlg::StampOf(const wxString& path) {
-    // The engine opens the path as UTF-8 bytes; so does this.
-    const std::filesystem::path file(path.utf8_string());
+    // The very name the engine opens: the wide text itself on Windows (never through the
+    // narrow code page, which cannot hold most names), its UTF-8 bytes elsewhere.
+    const std::filesystem::path file = PathFromWide(path.ToStdWstring());
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(file, error);
     if (error) {

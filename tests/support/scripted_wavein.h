@@ -51,6 +51,10 @@ void WaitForReports();
 // waveInGetPosition answers as a source that delivers in real time: the frames of the time
 // spent capturing since the open, whatever the test fills.
 
+// Until Reset, the device counts as Windows' own waveIn does: its position is the audio
+// placed in buffers (what the test fills), and it counts no drops.
+void CountOnlyBufferedAudio();
+
 // What the engine did to the device.
 bool IsOpen();
 bool IsCapturing();
