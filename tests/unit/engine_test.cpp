@@ -1,5 +1,9 @@
 // The capture rotation and the recording session against the scripted device and the
 // counting fake encoder.
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -361,6 +365,20 @@ TEST_F(SessionTest, MissingEncoderLeavesTheEarlierRecordingAndTheDeviceAlone) {
     EXPECT_EQ(ReadBytes(Path("out.mp3")), Bytes("earlier recording"));
     EXPECT_TRUE(scripted::Calls().empty());
 }
+
+#ifndef _WIN32
+// A named pipe that no one reads would block the open, and the Stop waiting for it, for ever.
+TEST_F(SessionTest, ANamedPipeAsOutputIsRefusedAtOnceAndSaysWhy) {
+    ASSERT_EQ(mkfifo(Path("pipe.mp3").c_str(), 0600), 0);
+    button_.settings.outputPath = Path("pipe.mp3").wstring();
+    ASSERT_TRUE(ToggleRecording(button_));
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; })) << "the open blocked";
+    ASSERT_EQ(Causes().size(), 1u);
+    EXPECT_NE(Causes()[0].find("pipe.mp3\": it is a named pipe, not a file"), std::string::npos)
+        << Causes()[0];
+    EXPECT_TRUE(scripted::Calls().empty()) << "a session that cannot record opens no device";
+}
+#endif
 
 TEST_F(SessionTest, FailedWriteMidSessionEndsItAndSaysWhy) {
     button_.settings.outputPath = L"/dev/full";
