@@ -271,6 +271,56 @@ TEST_F(RecordingTest, AStalledSourceEndsTheSessionAndSaysSinceWhen) {
     EXPECT_NEAR(SoundingSeconds(next), 1.0, 0.15);
 }
 
+// A source's first audio may come late (a headset switching profile, a device waking up):
+// the session waits for it, records from then on and tells at Stop that the start is missing.
+// A source that never delivers ends the session saying so, 10 s after Start.
+TEST_F(RecordingTest, FirstAudioMayComeLateButMustCome) {
+    StartServer({440});
+    const auto suspend = [this](const char* on) { return server_->Pactl({"suspend-sink", "tone440", on}); };
+    ASSERT_EQ(suspend("1"), 0);
+    button_.settings = {L"128 Kbps", (folder_ / "out.mp3").wstring(), 0};
+    Press();
+    ASSERT_TRUE(WaitUntil([] { return g_dwBuffersOut.load() > 0; }, 3000ms));
+    const auto started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(4000ms);
+    const auto resuming = std::chrono::steady_clock::now();
+    ASSERT_EQ(suspend("0"), 0);
+    const auto resumed = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(2000ms);
+    EXPECT_TRUE(Causes().empty()) << Causes()[0];
+    const auto pressed = std::chrono::steady_clock::now();
+    Press();
+    const auto causes = Causes();
+    ASSERT_EQ(causes.size(), 1u);
+    EXPECT_NE(causes[0].find(" of audio did not come from the input device: "), std::string::npos)
+        << causes[0];
+    EXPECT_NE(causes[0].find(" at 0:00."), std::string::npos) << causes[0];
+    // The wait for the first audio, less the start-up latency any source is allowed and what
+    // the server held back when the source resumed.
+    const auto secondsTo = [started](auto at) { return std::chrono::duration<double>(at - started).count(); };
+    const double missing = std::stod(causes[0]);
+    EXPECT_GT(missing, secondsTo(resuming) - 0.8) << causes[0];
+    EXPECT_LT(missing, secondsTo(resumed) + 0.1) << causes[0];
+    // From the first audio on, all of it, in one piece: what came after the resume, and what
+    // the server held back.
+    const Mp3Probe probe = ProbeMp3File((folder_ / "out.mp3").string());
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_GT(SoundingSeconds(probe), secondsTo(pressed) - secondsTo(resumed) - 0.3);
+    EXPECT_LT(SoundingSeconds(probe), secondsTo(pressed) - secondsTo(resuming) + 0.5);
+    EXPECT_LT(probe.maxPhaseJumpSamples, 2.0);
+
+    ForgetCauses();
+    ASSERT_EQ(suspend("1"), 0);
+    Press();
+    const bool told = WaitUntil([this] { return !Causes().empty(); }, 12000ms);
+    ASSERT_EQ(suspend("0"), 0);
+    ASSERT_TRUE(told) << "still waiting for audio";
+    EXPECT_EQ(Causes()[0],
+              "Recording stopped because \"Monitor of tone440\" delivered no audio at all in 10 seconds.");
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }, 2000ms));
+    Press();
+}
+
 // The recorded sink is suspended for 1.5 s: that audio never comes, and the Stop says so.
 TEST_F(RecordingTest, AShortStallIsCountedAndToldAtStop) {
     StartServer({440});
