@@ -1,6 +1,8 @@
 // Whole sessions against a private PulseAudio server with the real capture backend and the
 // real encoder module: what lands in the file is decoded and measured.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +31,18 @@
 #include "session.h"
 #include "test_files.h"
 #include "wait_until.h"
+
+// Every poll of this process, failing on demand with ENOMEM: a poll that fails (not one that
+// was interrupted) ends a PulseAudio mainloop for good.
+static std::atomic<bool> g_pollFails{false};
+extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout) {
+    static const auto next = reinterpret_cast<int (*)(struct pollfd*, nfds_t, int)>(dlsym(RTLD_NEXT, "poll"));
+    if (g_pollFails.load()) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return next(fds, count, timeout);
+}
 
 namespace {
 
@@ -225,6 +239,26 @@ TEST_F(RecordingTest, ServerThatDiesMidRecordingEndsTheSessionAndTheNextStartWor
     ASSERT_TRUE(probe.ok) << probe.error;
     EXPECT_TRUE(Causes().empty());
     EXPECT_NEAR(SoundingSeconds(probe), 1.0, 0.15);
+}
+
+// The capture's mainloop dies on a failed poll: the session ends naming it, instead of
+// reading nothing and blaming the source, and the next Start says why it cannot open rather
+// than waiting for a loop that is gone.
+TEST_F(RecordingTest, ADeadCaptureLoopEndsTheSessionAndTheNextStartSaysWhy) {
+    StartServer({440});
+    RecordUntilTheSourceVanishes([] { g_pollFails = true; });
+    const std::string loopEnded =
+        "The event loop of the sound server connection ended (poll failed: Cannot allocate memory)";
+    EXPECT_NE(Causes()[0].find(loopEnded), std::string::npos) << Causes()[0];
+
+    ForgetCauses();
+    Press();
+    const bool ended = WaitUntil([] { return g_hRecordThread.load() == nullptr; }, 5000ms);
+    g_pollFails = false;
+    ASSERT_TRUE(ended) << "the open waited for a dead loop";
+    ASSERT_EQ(Causes().size(), 1u);
+    EXPECT_EQ(Causes()[0], "Cannot open \"Monitor of tone440\": " + loopEnded);
+    Press();
 }
 
 TEST_F(RecordingTest, SourceUnloadedMidRecordingEndsTheSessionAndItsNextOpenSaysItIsGone) {
