@@ -21,6 +21,10 @@ struct OutputFileError {
 // is then untouched), otherwise the system's words ("No such file or directory", "Is a
 // directory", "Permission denied"; on Windows also for a file another program holds open).
 // The lock lasts until CloseOutputFile; no child process inherits it.
+// A named pipe is refused at once, without waiting for a reader and without a byte written:
+// its writes could hold up the recording (and the Stop behind it) for ever. On POSIX so is a
+// socket and every device but /dev/null, /dev/zero and /dev/full; on Windows a device (NUL)
+// is written as it is.
 FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error);
 
 // Closes a stream OpenOutputFile returned and gives up its lock; fclose's result.

@@ -64,6 +64,12 @@ FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error) 
             error->text = SystemErrorText(why);
         return nullptr;
     }
+    // A pipe's writes wait for its reader, which may never read: refused before a byte goes.
+    if (GetFileType(file) == FILE_TYPE_PIPE) {
+        error->text = "it is a named pipe, not a file";
+        CloseHandle(file);
+        return nullptr;
+    }
     // Only a file on disk has a length to cut; a device (NUL) is written as it is.
     if (GetFileType(file) == FILE_TYPE_DISK && !SetEndOfFile(file)) {
         error->text = SystemErrorText(GetLastError());

@@ -14,6 +14,9 @@ using namespace std::chrono_literals;
 
 constexpr int64_t kRate = kAudioSampleRate;
 constexpr auto kStallLimit = 3s;
+// A source's first audio may take longer: a Bluetooth headset switches profile, a USB device
+// wakes up. Counted from Start.
+constexpr auto kFirstAudioLimit = 10s;
 // The lag a source is allowed before it has shown its own: start-up latency.
 constexpr int64_t kStartAllowance = kRate * 3 / 10;
 // A shortfall beyond the source's own lag that is counted as lost.
@@ -130,7 +133,7 @@ CaptureClock::Verdict CaptureClock::Poll(Clock::time_point now, uint64_t deliver
         }
         delivered_ = delivered;
         lastAdvance_ = now;
-    } else if (now - lastAdvance_ >= kStallLimit) {
+    } else if (now - lastAdvance_ >= (delivered_ == 0 ? kFirstAudioLimit : kStallLimit)) {
         verdict.stalled = true;
         verdict.stalledAt = delivered_;
         return verdict;
@@ -196,6 +199,10 @@ std::string CheckCaptureClock() {
     g_CaptureLoss.NoteMissing(verdict.missingAt, verdict.missingFrames);
     if (!verdict.stalled)
         return "";
-    return "Recording stopped because no audio has come from " + CaptureDeviceName(g_uClockDevice) + " since " +
-           RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) + ".";
+    if (verdict.stalledAt == 0)
+        return "Recording stopped because " + CaptureDeviceName(g_uClockDevice) +
+               " delivered no audio at all in " +
+               std::to_string(std::chrono::seconds(kFirstAudioLimit).count()) + " seconds.";
+    return "Recording stopped because no audio has come from " + CaptureDeviceName(g_uClockDevice) +
+           " since " + RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) + ".";
 }

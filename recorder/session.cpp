@@ -17,6 +17,7 @@ std::atomic<RecordThread*> g_hRecordThread{nullptr};
 
 const wchar_t kStartCaption[] = L"Start Recording";
 const wchar_t kStopCaption[] = L"Stop Recording";
+const wchar_t kStoppingCaption[] = L"Stopping\u2026";
 
 // The worker's handle and what it records. The worker deletes it as its last act but one.
 struct RecordThread {
@@ -31,6 +32,9 @@ struct RecordThread {
 
 namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
+// How long the stop path waits for the teardown before it gives the window back: longer than
+// a teardown that ends by itself takes on a busy machine, short of what feels like a hang.
+constexpr auto kStopWaitLimit = std::chrono::seconds(3);
 constexpr size_t kCaptionChars = 99;  // the caption is read into a buffer of 100 characters
 
 SessionFailureHandler g_failureHandler;
@@ -89,10 +93,22 @@ bool ToggleRecording(RecordButton& button) {
     }
 
     g_bRecording = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + kStopWaitLimit;
     while (g_hRecordThread.load() != nullptr) {
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            button.SetCaption(kStoppingCaption);
+            return true;
+        }
         button.ServeWhileStopping();
         std::this_thread::sleep_for(kPollInterval);
     }
+    button.SetCaption(kStartCaption);
+    return true;
+}
+
+bool FinishStopping(RecordButton& button) {
+    if (g_hRecordThread.load() != nullptr)
+        return false;
     button.SetCaption(kStartCaption);
     return true;
 }

@@ -46,6 +46,8 @@ constexpr int kGapDu = 2;
 constexpr int kEdgeDu = 7;
 
 constexpr int kSessionFailedId = wxID_HIGHEST + 1;
+constexpr int kStoppingTimerId = wxID_HIGHEST + 2;
+constexpr int kPollMs = 100;  // how often a stop left finishing is looked at
 
 // The window whose handler the engine calls; only the window's thread touches it.
 const CVoxmereDlg* g_failureHandlerOwner = nullptr;
@@ -96,7 +98,8 @@ T* Control(const wxWindow* dialog, int id) {
 
 }  // namespace
 
-CVoxmereDlg::CVoxmereDlg(wxWindow* pParent) : m_hIcon(LoadAppIcon()) {
+CVoxmereDlg::CVoxmereDlg(wxWindow* pParent)
+    : m_hIcon(LoadAppIcon()), m_stoppingTimer(this, kStoppingTimerId) {
     Resources().LoadDialog(this, pParent, "IDD_VOXMERE_DIALOG");
     DescribeToAssistiveTechnology(this);
     ReportSessionFailuresHere();
@@ -159,7 +162,7 @@ void CVoxmereDlg::OnInitDialog(wxInitDialogEvent&) {
 
 // The toolkit's controls need other sizes than the template's rectangles give them (fonts,
 // themes, a scaled display); the fitting itself is FitTemplate's. The Start/Stop button is
-// measured with either caption, as it shows both.
+// measured with every caption it shows.
 void CVoxmereDlg::FitTemplateToToolkit() {
     const std::vector<wxWindow*> windows(GetChildren().begin(), GetChildren().end());
     std::vector<TemplateControl> controls;
@@ -168,8 +171,10 @@ void CVoxmereDlg::FitTemplateToToolkit() {
         if (control->GetId() == IDOK) {
             auto* button = static_cast<wxButton*>(control);
             const wxString shown = button->GetLabel();
-            button->SetLabel(shown == kStartCaption ? kStopCaption : kStartCaption);
-            need.IncTo(NaturalSize(button));
+            for (const wchar_t* caption : {kStartCaption, kStopCaption, kStoppingCaption}) {
+                button->SetLabel(caption);
+                need.IncTo(NaturalSize(button));
+            }
             button->SetLabel(shown);
         }
         const TemplateKind kind = wxDynamicCast(control, wxStaticText) != nullptr ? TemplateKind::Label
@@ -236,6 +241,12 @@ void CVoxmereDlg::Toggle() {
     m_toggling = true;
     ToggleRecording(*this);
     m_toggling = false;
+    if (GetCaption() == kStoppingCaption) {
+        // The teardown outlasted the stop wait: the window is the person's again, the button
+        // until the worker is done, which the timer looks for.
+        Control<wxButton>(this, IDOK)->Disable();
+        m_stoppingTimer.Start(kPollMs);
+    }
     if (m_closeAfterToggle) {
         m_closeAfterToggle = false;
         Close();
@@ -335,8 +346,22 @@ void CVoxmereDlg::OnCharHook(wxKeyEvent& event) {
     }
 }
 
+void CVoxmereDlg::OnStoppingTimer(wxTimerEvent&) {
+    if (!FinishStopping(*this)) {
+        return;
+    }
+    m_stoppingTimer.Stop();
+    auto* button = Control<wxButton>(this, IDOK);
+    button->Enable();
+    // Back where it was, unless the person has moved on to another control meanwhile.
+    if (FindFocus() == nullptr || FindFocus() == button) {
+        button->SetFocus();
+    }
+}
+
 // Escape, the close box and Alt+F4 all come here. A running session is stopped the orderly
-// way first, so the file is complete when the window ends.
+// way first, so the file is complete when the window ends. A stop that is still finishing
+// past the stop wait is not waited for: the window ends, and the application with it.
 void CVoxmereDlg::OnClose(wxCloseEvent& event) {
     if (m_toggling) {  // a close request served during the stop wait
         m_closeAfterToggle = true;
@@ -374,4 +399,5 @@ wxBEGIN_EVENT_TABLE(CVoxmereDlg, wxDialog)
     EVT_CHAR_HOOK(CVoxmereDlg::OnCharHook)
     EVT_CLOSE(CVoxmereDlg::OnClose)
     EVT_THREAD(kSessionFailedId, CVoxmereDlg::OnSessionFailed)
+    EVT_TIMER(kStoppingTimerId, CVoxmereDlg::OnStoppingTimer)
 wxEND_EVENT_TABLE()

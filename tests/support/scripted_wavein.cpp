@@ -40,6 +40,7 @@ struct State {
     DWORD_PTR instance = 0;
     std::deque<WAVEHDR*> queue;
     bool breakOnReset = false;
+    bool stopHangs = false;
     std::vector<WAVEHDR*> kept;  // held by a detached device
     uint32_t headFilled = 0;     // bytes already in the head buffer
     int16_t nextValue = 0;
@@ -131,6 +132,7 @@ bool Known(HWAVEIN hwi) {
 namespace scripted {
 
 void Reset() {
+    ReleaseStop();
     WaitForReports();
     State& s = S();
     std::lock_guard<std::mutex> lock(s.lock);
@@ -218,6 +220,17 @@ void ReportKept(uint32_t bytes) {
         HandBack(s, header, bytes, true);
     }
     s.kept.clear();
+}
+
+void HangStop() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().stopHangs = true;
+}
+
+void ReleaseStop() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().stopHangs = false;
+    S().changed.notify_all();
 }
 
 void SendMessage(UINT uMsg) {
@@ -372,8 +385,9 @@ MMRESULT waveInStart(HWAVEIN hwi) {
 
 MMRESULT waveInStop(HWAVEIN hwi) {
     State& s = S();
-    std::lock_guard<std::mutex> lock(s.lock);
+    std::unique_lock<std::mutex> lock(s.lock);
     s.calls.push_back("Stop");
+    s.changed.wait(lock, [&] { return !s.stopHangs; });
     if (!Known(hwi))
         return MMSYSERR_INVALHANDLE;
     if (s.capturing && s.headFilled > 0) {

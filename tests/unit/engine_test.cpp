@@ -1,5 +1,9 @@
 // The capture rotation and the recording session against the scripted device and the
 // counting fake encoder.
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -363,6 +367,20 @@ TEST_F(SessionTest, MissingEncoderLeavesTheEarlierRecordingAndTheDeviceAlone) {
     EXPECT_TRUE(scripted::Calls().empty());
 }
 
+#ifndef _WIN32
+// A named pipe that no one reads would block the open, and the Stop waiting for it, for ever.
+TEST_F(SessionTest, ANamedPipeAsOutputIsRefusedAtOnceAndSaysWhy) {
+    ASSERT_EQ(mkfifo(Path("pipe.mp3").c_str(), 0600), 0);
+    button_.settings.outputPath = Path("pipe.mp3").wstring();
+    ASSERT_TRUE(ToggleRecording(button_));
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; })) << "the open blocked";
+    ASSERT_EQ(Causes().size(), 1u);
+    EXPECT_NE(Causes()[0].find("pipe.mp3\": it is a named pipe, not a file"), std::string::npos)
+        << Causes()[0];
+    EXPECT_TRUE(scripted::Calls().empty()) << "a session that cannot record opens no device";
+}
+#endif
+
 TEST_F(SessionTest, FailedWriteMidSessionEndsItAndSaysWhy) {
     button_.settings.outputPath = L"/dev/full";
     StartAndWaitForCapture();
@@ -458,11 +476,16 @@ TEST_F(SessionTest, HandlerHoldingEveryBufferIsTheComputersLossNotAStalledSource
 // A device that keeps its buffers past the stop's limit is given up on. It may still write
 // into them and report them: the next session must have buffers and headers of its own, and
 // such a late report must reach nothing of it (under the sanitizers: no freed memory either).
+// The stop wait gives the window back before that limit, and tells when the stop is done.
 TEST_F(SessionTest, ADeviceGivenUpOnCannotReachTheNextSession) {
     StartAndWaitForCapture();
     const auto* abandoned = g_WaveHeaders;
     scripted::BreakOnReset();
-    ToggleRecording(button_);  // waits out the limit
+    ToggleRecording(button_);
+    EXPECT_EQ(button_.caption, kStoppingCaption);
+    EXPECT_FALSE(FinishStopping(button_));
+    ASSERT_TRUE(WaitUntil([this] { return FinishStopping(button_); }, 5000ms));
+    EXPECT_EQ(button_.caption, kStartCaption);
     ASSERT_EQ(Causes().size(), 1u);
     EXPECT_NE(Causes()[0].find("did not give back its buffers"), std::string::npos) << Causes()[0];
 
