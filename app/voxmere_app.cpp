@@ -2,6 +2,7 @@
 
 #include "voxmere_dlg.h"
 #ifndef _WIN32
+#include "gtk_start.h"
 #include "shutdown_signals.h"
 #endif
 
@@ -13,6 +14,9 @@ int main(int, char** argv) {
     char fallbackName[] = "voxmere";  // a process may be started without even its own name
     char* programOnly[] = {argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
     int count = 1;
+#ifndef _WIN32
+    StartGtk(programOnly[0]);
+#endif
     return wxEntry(count, programOnly);
 }
 
@@ -35,6 +39,7 @@ bool CVoxmereApp::InitInstance() {
     CVoxmereDlg dlg;
     SetTopWindow(&dlg);
 #ifndef _WIN32
+    NameWindowForDesktop(dlg);
     // POSIX tells of a logout, a shutdown or a closed terminal by signal.
     ShutdownSignalWatch watch(dlg);
 #endif
