@@ -20,7 +20,7 @@ void StartGtk(char* program) {
     // succeeded, wx's start of GTK finds the display open. GTK itself is left to wx, which
     // sets it up its own way (the locale, for one) before starting it. Only an X server
     // resets, so with no X display named the first answer stands.
-    const char* x = getenv("DISPLAY");
+    const char* x = std::getenv("DISPLAY");
     int attemptsLeft = x != nullptr && *x != '\0' ? 10 : 1;
     char* arguments[] = {program, nullptr};
     for (;;) {
