@@ -19,6 +19,7 @@ import tempfile
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 from accessibility_test import descendants, wait_for
 
@@ -26,6 +27,14 @@ from accessibility_test import descendants, wait_for
 def button(frame):
     return next((node for node in descendants(frame) if node.getRoleName() == "push button"
                  and node.name in ("Start Recording", "Stop Recording")), None)
+
+
+def caption_is(node, caption):
+    """Whether node's name is caption now: the events that renew the name are taken first."""
+    context = GLib.MainContext.default()
+    while context.iteration(False):
+        pass
+    return node.name == caption or None
 
 
 def main():
@@ -66,11 +75,11 @@ def main():
 
         start.queryAction().doAction(0)
         began = time.monotonic()
-        wait_for(lambda: start.name == "Stop Recording" or None, "the Stop Recording caption")
+        wait_for(lambda: caption_is(start, "Stop Recording"), "the Stop Recording caption")
         time.sleep(2)
         start.queryAction().doAction(0)
         seconds = time.monotonic() - began
-        wait_for(lambda: start.name == "Start Recording" or None, "the Start Recording caption")
+        wait_for(lambda: caption_is(start, "Start Recording"), "the Start Recording caption")
         process.send_signal(signal.SIGTERM)
         process.wait(timeout=10)
         process = None
