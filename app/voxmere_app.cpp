@@ -5,6 +5,7 @@
 #include "session.h"
 #include "voxmere_dlg.h"
 #ifndef _WIN32
+#include "gtk_start.h"
 #include "shutdown_signals.h"
 #endif
 
@@ -16,6 +17,9 @@ int main(int, char** argv) {
     char fallbackName[] = "voxmere";  // a process may be started without even its own name
     char* programOnly[] = {argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
     int count = 1;
+#ifndef _WIN32
+    StartGtk(programOnly[0]);
+#endif
     return wxEntry(count, programOnly);
 }
 
@@ -38,6 +42,7 @@ bool CVoxmereApp::InitInstance() {
     CVoxmereDlg dlg;
     SetTopWindow(&dlg);
 #ifndef _WIN32
+    NameWindowForDesktop(dlg);
     // POSIX tells of a logout, a shutdown or a closed terminal by signal.
     ShutdownSignalWatch watch(dlg);
 #endif

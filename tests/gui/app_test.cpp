@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -93,6 +94,8 @@ public:
         Shell("xdotool windowfocus --sync " + message + " sleep 0.3 key " + keys + " sleep 0.3");
         return true;
     }
+    // An X property of the window, as xprop prints it.
+    std::string Property(const std::string& name) { return Shell("xprop -id " + window_ + " " + name); }
     // xdotool commands against the focused window, e.g. "key Return sleep 3 key Return".
     void Keys(const std::string& commands) { Shell("xdotool " + commands); }
 
@@ -163,6 +166,22 @@ TEST_F(AppTest, EnterStartsAndStopsAThreeSecondRecording) {
         ASSERT_EQ(frame.bitrateKbps, 64) << "64 Kbps is the default";
     }
     EXPECT_TRUE(voxmere.Log().empty()) << voxmere.Log();
+}
+
+// The desktop finds the window's entry (its name and icon) by WM_CLASS: both parts name the
+// entry's id, and the entry says so.
+TEST_F(AppTest, WindowClassNamesTheDesktopEntry) {
+    const std::filesystem::path entry = VOXMERE_DESKTOP_ENTRY;
+    const std::string id = entry.stem().string();
+    std::ifstream in(entry);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(text.find("\nStartupWMClass=" + id + "\n"), std::string::npos) << text;
+
+    Voxmere voxmere(folder_);
+    ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+    EXPECT_EQ(voxmere.Property("WM_CLASS"), "WM_CLASS(STRING) = \"" + id + "\", \"" + id + "\"");
+    voxmere.Keys("key Escape");
+    EXPECT_EQ(voxmere.Wait(), 0) << voxmere.Log();
 }
 
 // Escape while recording ends the process with status 0, the session stopped first: the

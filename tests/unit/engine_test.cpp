@@ -270,7 +270,8 @@ TEST_F(SessionTest, AnyOtherCaptionTakesTheStopPathEvenWithoutAWorker) {
         button_.seen.clear();
         const auto begin = std::chrono::steady_clock::now();
         EXPECT_TRUE(ToggleRecording(button_));
-        EXPECT_LT(std::chrono::steady_clock::now() - begin, 50ms) << "waited with no worker";
+        // A wait would last a whole 100 ms poll; anything shorter is the machine, not a wait.
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, 100ms) << "waited with no worker";
         ASSERT_EQ(button_.seen.size(), 1u);
         EXPECT_EQ(button_.caption, kStartCaption);
         EXPECT_EQ(g_bRecording.load(), 0);
