@@ -51,7 +51,6 @@ private:
     void OnSessionFailed(wxThreadEvent& event);
 
     void ReportSessionFailuresHere();
-    void FitTemplateToToolkit();
     void Toggle();
     bool MayReplaceOutput();
     static std::optional<FileStamp> StampOf(const wxString& path);
