@@ -31,8 +31,15 @@ struct DialogManagerMetrics {
     int baseX = 0;  // pixels in 4 horizontal dialog units
     int baseY = 0;  // pixels in 8 vertical dialog units
     LOGFONTW font{};
-    int listFieldHeight = 0;  // the field of a closed drop-down list, as CB_GETITEMHEIGHT gives it
+    int listFieldHeight = 0;   // the field of a closed drop-down list, as CB_GETITEMHEIGHT gives it
+    int listClosedHeight = 0;  // the closed list's window
 };
+
+int WindowHeight(HWND window) {
+    RECT rect{};
+    ::GetWindowRect(window, &rect);
+    return rect.bottom - rect.top;
+}
 
 // An extended dialog template (DLGTEMPLATEEX) with the template's font and one drop-down list,
 // as the words the dialog manager reads.
@@ -103,8 +110,10 @@ std::optional<DialogManagerMetrics> AskDialogManager() {
     metrics.baseY = units.bottom;
     metrics.listFieldHeight =
         static_cast<int>(::SendDlgItemMessageW(probe, kListId, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+    metrics.listClosedHeight = WindowHeight(::GetDlgItem(probe, kListId));
     ::DestroyWindow(probe);  // also deletes the font it made
-    if (!read || metrics.baseX <= 0 || metrics.baseY <= 0 || metrics.listFieldHeight <= 0) {
+    if (!read || metrics.baseX <= 0 || metrics.baseY <= 0 || metrics.listFieldHeight <= 0 ||
+        metrics.listClosedHeight <= 0) {
         return std::nullopt;
     }
     return metrics;
@@ -124,10 +133,15 @@ std::optional<wxRect> Pair(const wxXmlNode* object, const char* name) {
     return std::nullopt;
 }
 
-// Each control's rectangle in dialog units, in template order; none when the template does
-// not give every one a position and a size in dialog units.
-std::optional<std::vector<wxRect>> ControlRects(const wxXmlNode* dialog) {
-    std::vector<wxRect> rects;
+struct TemplateControl {
+    wxRect units;
+    bool named;  // a control the program addresses; the others (labels) have the id -1
+};
+
+// Each control in template order; none when the template does not give every one a position
+// and a size in dialog units.
+std::optional<std::vector<TemplateControl>> TemplateControls(const wxXmlNode* dialog) {
+    std::vector<TemplateControl> controls;
     for (const wxXmlNode* node = dialog->GetChildren(); node != nullptr; node = node->GetNext()) {
         if (node->GetName() != "object") {
             continue;
@@ -137,21 +151,29 @@ std::optional<std::vector<wxRect>> ControlRects(const wxXmlNode* dialog) {
         if (!pos || !size) {
             return std::nullopt;
         }
-        rects.emplace_back(pos->width, pos->height, size->width, size->height);
+        controls.push_back(
+            {{pos->width, pos->height, size->width, size->height}, node->HasAttribute("name")});
     }
-    return rects;
+    return controls;
 }
 
 }  // namespace
 
 void RealizeTemplate(wxDialog* dialog) {
-    // The window's own task-bar button, which an unowned dialog lacks without it.
+    // The template's styles: the shell font's, which tools read (the dialog manager itself
+    // reads them only when it makes a window), and not WS_CLIPCHILDREN, which wx adds; and its
+    // extended style WS_EX_APPWINDOW, the window's own task-bar button, which an unowned dialog
+    // lacks without it.
     const auto window = static_cast<HWND>(dialog->GetHandle());
+    ::SetWindowLongPtrW(
+        window, GWL_STYLE,
+        (::GetWindowLongPtrW(window, GWL_STYLE) | DS_SETFONT | DS_FIXEDSYS) & ~WS_CLIPCHILDREN);
     ::SetWindowLongPtrW(window, GWL_EXSTYLE, ::GetWindowLongPtrW(window, GWL_EXSTYLE) | WS_EX_APPWINDOW);
 
     const wxXmlNode* node = wxXmlResource::Get()->GetResourceNode(dialog->GetName());
     const std::optional<wxRect> client = node != nullptr ? Pair(node, "size") : std::nullopt;
-    const std::optional<std::vector<wxRect>> rects = node != nullptr ? ControlRects(node) : std::nullopt;
+    const std::optional<std::vector<TemplateControl>> rects =
+        node != nullptr ? TemplateControls(node) : std::nullopt;
     const std::vector<wxWindow*> controls(dialog->GetChildren().begin(), dialog->GetChildren().end());
     const std::optional<DialogManagerMetrics> metrics = AskDialogManager();
     // Without these the window keeps wx's conversion of the template: usable, only not exact.
@@ -170,7 +192,10 @@ void RealizeTemplate(wxDialog* dialog) {
                       ::MulDiv(units.width, metrics->baseX, 4), ::MulDiv(units.height, metrics->baseY, 8));
     };
     for (size_t i = 0; i < controls.size(); ++i) {
-        const wxRect at = pixels((*rects)[i]);
+        const wxRect at = pixels((*rects)[i].units);
+        if (!(*rects)[i].named) {  // wx numbers them itself; it finds them by handle, not by id
+            ::SetWindowLongPtrW(static_cast<HWND>(controls[i]->GetHandle()), GWLP_ID, -1);
+        }
         auto* list = wxDynamicCast(controls[i], wxChoice);
         if (list == nullptr) {
             controls[i]->SetSize(at);
@@ -181,10 +206,15 @@ void RealizeTemplate(wxDialog* dialog) {
         // with, and sets it again on every resize unless the height asked for is its best
         // height: so it is placed through wx at that height, its field given back the system's
         // height, and the dropped height set on the control itself. (wx resizes a list whose
-        // entries change; the window changes none after its initialisation.)
+        // entries change; the window changes none after its initialisation.) CB_SETITEMHEIGHT
+        // and CB_GETITEMHEIGHT need not count the field alike (Wine's differ by two pixels), so
+        // the closed height is measured against the probe's and the field corrected once.
         list->SetSize(at.x, at.y, at.width, list->GetBestSize().y);
         const auto handle = static_cast<HWND>(list->GetHandle());
         ::SendMessageW(handle, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), metrics->listFieldHeight);
+        if (const int off = metrics->listClosedHeight - WindowHeight(handle); off != 0) {
+            ::SendMessageW(handle, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), metrics->listFieldHeight + off);
+        }
         ::SetWindowPos(handle, nullptr, at.x, at.y, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     dialog->SetClientSize(pixels(*client).GetSize());
