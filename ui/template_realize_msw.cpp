@@ -120,14 +120,14 @@ std::optional<DialogManagerMetrics> AskDialogManager() {
 }
 
 // "x,yd": a pair in dialog units, as the template writes positions and sizes.
-std::optional<wxRect> Pair(const wxXmlNode* object, const char* name) {
+std::optional<wxSize> Pair(const wxXmlNode* object, const char* name) {
     for (const wxXmlNode* node = object->GetChildren(); node != nullptr; node = node->GetNext()) {
         long first = 0;
         long second = 0;
         wxString units;
         if (node->GetName() == name && node->GetNodeContent().EndsWith("d", &units) &&
             units.BeforeFirst(',').ToLong(&first) && units.AfterFirst(',').ToLong(&second)) {
-            return wxRect(0, 0, static_cast<int>(first), static_cast<int>(second));
+            return wxSize(static_cast<int>(first), static_cast<int>(second));
         }
     }
     return std::nullopt;
@@ -146,13 +146,12 @@ std::optional<std::vector<TemplateControl>> TemplateControls(const wxXmlNode* di
         if (node->GetName() != "object") {
             continue;
         }
-        const std::optional<wxRect> pos = Pair(node, "pos");
-        const std::optional<wxRect> size = Pair(node, "size");
+        const std::optional<wxSize> pos = Pair(node, "pos");
+        const std::optional<wxSize> size = Pair(node, "size");
         if (!pos || !size) {
             return std::nullopt;
         }
-        controls.push_back(
-            {{pos->width, pos->height, size->width, size->height}, node->HasAttribute("name")});
+        controls.push_back({{wxPoint(pos->x, pos->y), *size}, node->HasAttribute("name")});
     }
     return controls;
 }
@@ -171,7 +170,7 @@ void RealizeTemplate(wxDialog* dialog) {
     ::SetWindowLongPtrW(window, GWL_EXSTYLE, ::GetWindowLongPtrW(window, GWL_EXSTYLE) | WS_EX_APPWINDOW);
 
     const wxXmlNode* node = wxXmlResource::Get()->GetResourceNode(dialog->GetName());
-    const std::optional<wxRect> client = node != nullptr ? Pair(node, "size") : std::nullopt;
+    const std::optional<wxSize> client = node != nullptr ? Pair(node, "size") : std::nullopt;
     const std::optional<std::vector<TemplateControl>> rects =
         node != nullptr ? TemplateControls(node) : std::nullopt;
     const std::vector<wxWindow*> controls(dialog->GetChildren().begin(), dialog->GetChildren().end());
@@ -217,5 +216,5 @@ void RealizeTemplate(wxDialog* dialog) {
         }
         ::SetWindowPos(handle, nullptr, at.x, at.y, at.width, at.height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    dialog->SetClientSize(pixels(*client).GetSize());
+    dialog->SetClientSize(pixels(wxRect(*client)).GetSize());
 }
