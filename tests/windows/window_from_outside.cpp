@@ -84,8 +84,11 @@ std::vector<std::wstring> Entries(HWND list) {
     std::vector<std::wstring> entries;
     const auto count = static_cast<int>(Ask(list, CB_GETCOUNT));
     for (int i = 0; i < count; ++i) {
-        std::wstring entry(static_cast<size_t>(Ask(list, CB_GETLBTEXTLEN, i)) + 1, L'\0');
-        entry.resize(static_cast<size_t>(Ask(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry.data()))));
+        const LRESULT length = Ask(list, CB_GETLBTEXTLEN, i);
+        std::wstring entry(length > 0 ? static_cast<size_t>(length) + 1 : 1, L'\0');
+        const LRESULT copied = Ask(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry.data()));
+        entry.resize(copied > 0 && copied < static_cast<LRESULT>(entry.size()) ? static_cast<size_t>(copied)
+                                                                               : 0);
         entries.push_back(entry);
     }
     return entries;
@@ -115,7 +118,7 @@ HWND WaitFor(Find found) {
 }
 
 struct TopLevel {
-    HWND owner;  // the windows owned by this one (null: Voxmere's window itself)
+    HWND owner;  // the windows owned by this one (null: Voxmere's main window, not a box of its)
     HWND found = nullptr;
 };
 
@@ -126,7 +129,7 @@ BOOL CALLBACK OnTopLevel(HWND window, LPARAM context) {
     const bool wanted = search->owner != nullptr
                             ? GetWindow(window, GW_OWNER) == search->owner
                             : process != GetCurrentProcessId() && ClassOf(window) == L"#32770" &&
-                                  TextOf(window) == L"Voxmere";
+                                  TextOf(window) == L"Voxmere" && GetDlgItem(window, 1000) != nullptr;
     if (!IsWindowVisible(window) || !wanted)
         return TRUE;
     search->found = window;
