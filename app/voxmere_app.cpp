@@ -1,5 +1,8 @@
 #include "voxmere_app.h"
 
+#include <cstdlib>
+
+#include "session.h"
 #include "voxmere_dlg.h"
 #ifndef _WIN32
 #include "shutdown_signals.h"
@@ -39,5 +42,12 @@ bool CVoxmereApp::InitInstance() {
     ShutdownSignalWatch watch(dlg);
 #endif
     dlg.ShowModal();
+    // Closed while a stop was still finishing: the worker is stuck in a device call or in
+    // the file's close. Waiting could take for ever, and a normal exit would free the
+    // engine's state and the window under it; every chunk is on disk already, so the process
+    // ends here, running no destructor.
+    if (g_hRecordThread.load() != nullptr) {
+        std::_Exit(0);
+    }
     return false;
 }

@@ -18,7 +18,11 @@
 #endif
 
 typedef uint32_t BE_ERR;
-typedef uint32_t HBE_STREAM;
+// As wide as a pointer: LAME's own DLL declares the handle void* and stores its encoder's
+// heap address in it. A 32-bit slot would be overrun by the store and hand every later call
+// a cut address, which on 64-bit Windows (heaps above 4 GB) crashes the first encode.
+typedef uintptr_t HBE_STREAM;
+static_assert(sizeof(HBE_STREAM) == sizeof(void*), "HBE_STREAM is pointer-sized");
 typedef DWORD BE_DWORD;  // the record's 32-bit fields
 static_assert(sizeof(BE_DWORD) == 4, "BE_DWORD is 32 bits wide");
 

@@ -12,6 +12,7 @@
 
 #include "audio_format.h"
 #include "pulse_connection.h"
+#include "text_conversion.h"
 
 namespace {
 
@@ -118,39 +119,6 @@ bool QuerySources(std::vector<SourceEntry>& table, std::string& error) {
     return true;
 }
 
-// Decodes UTF-8 into wide characters; malformed input becomes U+FFFD rather than being
-// dropped, so a name is never shortened silently.
-std::wstring Widen(const std::string& text) {
-    std::wstring wide;
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int extra = lead < 0x80           ? 0
-                    : (lead >> 5) == 0x6  ? 1
-                    : (lead >> 4) == 0xE  ? 2
-                    : (lead >> 3) == 0x1E ? 3
-                                          : -1;
-        char32_t code = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
-        bool valid = extra >= 0 && i + extra < text.size();
-        for (int k = 1; valid && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
-        if (valid && (code < kShortest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
-            valid = false;
-        if (valid) {
-            wide.push_back(static_cast<wchar_t>(code));
-            i += extra + 1;
-        } else {
-            wide.push_back(L'\uFFFD');
-            ++i;
-        }
-    }
-    return wide;
-}
-
 // The entry of device number, or none when the snapshot has no such device.
 std::optional<SourceEntry> EntryAt(size_t number) {
     std::lock_guard<std::mutex> lock(g_tableMutex);
@@ -175,7 +143,7 @@ MMRESULT DescribeDevice(UINT_PTR number, WAVEINCAPSW& caps) {
     if (!entry)
         return MMSYSERR_BADDEVICEID;
     std::memset(&caps, 0, sizeof(caps));
-    const std::wstring name = Widen(entry->description);
+    const std::wstring name = FromUtf8(entry->description);
     const size_t length = std::min<size_t>(name.size(), MAXPNAMELEN - 1);
     std::copy_n(name.begin(), length, caps.szPname);
     caps.dwFormats = kWaveFormat4S16;

@@ -1,8 +1,9 @@
 // Loading a shared library at run time and finding its entry points by name: dlopen on POSIX
-// systems (dynamic_library_posix.cpp), LoadLibraryW on Windows (dynamic_library_win32.cpp).
+// systems (dynamic_library_posix.cpp), LoadLibraryExW on Windows (dynamic_library_win32.cpp).
 //
-// A name without a folder goes through the platform's library search: on Windows the
-// executable's folder comes first, elsewhere the executable's RUNPATH. A name with a folder
+// A name without a folder is looked for where the program's own libraries are: on Windows
+// the executable's folder and the system folder, never the current folder or PATH; elsewhere
+// the platform's library search (the executable's RUNPATH first). A name with a folder
 // (either slash on Windows) loads that file. Names are UTF-8; Windows gets them as UTF-16, so
 // a folder with any characters works.
 #pragma once

@@ -11,7 +11,7 @@
 #include <string>
 
 struct OutputFileError {
-    bool busy = false;  // another session holds the file
+    bool busy = false;  // another Voxmere session holds the file, in this process or another
     std::string text;   // the system's words when the open failed for another reason
 };
 
@@ -19,5 +19,13 @@ struct OutputFileError {
 // exclusive lock and only then truncates it to zero length. Returns the stream, positioned at
 // the start, or null with *error filled: busy when another session holds the lock (the file
 // is then untouched), otherwise the system's words ("No such file or directory", "Is a
-// directory", "Permission denied"). The lock lasts until fclose; no child process inherits it.
+// directory", "Permission denied"; on Windows also for a file another program holds open).
+// The lock lasts until CloseOutputFile; no child process inherits it.
+// A named pipe is refused at once, without waiting for a reader and without a byte written:
+// its writes could hold up the recording (and the Stop behind it) for ever. On POSIX so is a
+// socket and every device but /dev/null, /dev/zero and /dev/full; on Windows a device (NUL)
+// is written as it is.
 FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error);
+
+// Closes a stream OpenOutputFile returned and gives up its lock; fclose's result.
+int CloseOutputFile(FILE* stream);

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 
 namespace {
@@ -18,6 +20,8 @@ bool PacedMainloop::Start(const char* threadName) {
     loop_ = pa_mainloop_new();
     if (loop_ == nullptr)
         return false;
+    quit_ = false;
+    failure_.clear();
     pa_mainloop_set_poll_func(loop_, &PacedMainloop::PollUnlocked, this);
     try {
         thread_ = std::thread([this, threadName] {
@@ -48,9 +52,10 @@ void PacedMainloop::Stop() {
     loop_ = nullptr;
 }
 
-void PacedMainloop::Wait() {
+void PacedMainloop::Wait(Clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(mutex_, std::adopt_lock);
-    signal_.wait(lock);
+    if (failure_.empty())
+        signal_.wait_until(lock, deadline);
     lock.release();  // the caller still holds it
 }
 
@@ -80,10 +85,29 @@ void PacedMainloop::Pump() {
 // Lock held, and no other thread inside the loop: the mainloop thread is resting or is the
 // caller.
 void PacedMainloop::TakeRound() {
-    for (int pass = 0; pass < kPassLimit && pa_mainloop_iterate(loop_, 0, nullptr) > 0; ++pass) {
+    for (int pass = 0; pass < kPassLimit; ++pass) {
+        const int dispatched = pa_mainloop_iterate(loop_, 0, nullptr);
+        if (dispatched < 0)
+            Fail();
+        if (dispatched <= 0)
+            break;
     }
+    // Also after a failure: what the stream already holds is still taken, and the round's
+    // owner learns of the failure there.
     if (round_ != nullptr)
         round_(context_);
+}
+
+// Lock held: a poll failed (pa_mainloop_iterate fails on nothing else here, as the loop is
+// never asked to quit). Stop's own end is not a failure.
+void PacedMainloop::Fail() {
+    if (quit_)
+        return;
+    failure_ = pollError_ != 0 ? std::string("poll failed: ") + std::strerror(pollError_) : "it failed";
+    quit_ = true;
+    wake_.notify_all();    // the mainloop thread, if resting, ends
+    rested_.notify_all();  // a pump stops waiting for a rest
+    signal_.notify_all();  // and so does a waiter
 }
 
 PacedMainloop::Clock::time_point PacedMainloop::NextRound() const {
@@ -98,7 +122,7 @@ void PacedMainloop::Run() {
         if (round_ == nullptr) {
             // The poll function lets the lock go while it waits.
             if (pa_mainloop_iterate(loop_, 1, nullptr) < 0)
-                break;
+                Fail();
             continue;
         }
         resting_ = true;
@@ -112,18 +136,24 @@ void PacedMainloop::Run() {
             lastRound_ = Clock::now();
         }
     }
-    // Also when the loop itself failed: a pump must not wait for a rest that never comes.
-    quit_ = true;
+    // A pump must not wait for a rest that never comes.
     rested_.notify_all();
 }
 
 // Only the mainloop thread ever waits in a poll; a round's passes (timeout 0) keep the lock.
 int PacedMainloop::PollUnlocked(pollfd* fds, unsigned long count, int timeout, void* self) {
-    if (timeout == 0)
-        return poll(fds, count, 0);
+    if (timeout == 0) {
+        const int ready = poll(fds, count, 0);
+        static_cast<PacedMainloop*>(self)->pollError_ = ready < 0 ? errno : 0;
+        return ready;
+    }
     auto* loop = static_cast<PacedMainloop*>(self);
     loop->mutex_.unlock();
     const int ready = poll(fds, count, timeout);
+    const int why = errno;
     loop->mutex_.lock();
+    // pa_mainloop reads errno after this returns: an interrupted poll is no failure.
+    loop->pollError_ = ready < 0 ? why : 0;
+    errno = why;
     return ready;
 }

@@ -16,6 +16,11 @@
 // Because a rest holds no lock, Start, Stop, Reset and Close never wait for one to end; what
 // a rest delays (a server or a source going away) is seen at the next round or pump.
 //
+// A poll that fails (not merely interrupted) ends the loop for good, on whichever thread it
+// happened: the thread ends, no round or pump reads any more, and Failure() says why. Every
+// Wait and Pump returns then, so nothing waits for a loop that is gone; its owner must look
+// at Failure(), or the silence would look like a source that stopped sending.
+//
 // Threads: Lock and Unlock on any thread but the mainloop's; every callback runs on the
 // mainloop thread or in a pump, with the lock held. Pace, Unpace, Pump and Wait need the lock
 // held; Signal is for callbacks. Start and Stop without the lock.
@@ -27,10 +32,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class PacedMainloop {
 public:
+    using Clock = std::chrono::steady_clock;
     // Takes what the stream holds, once the events of a round are dispatched.
     using Round = void (*)(void* context);
 
@@ -47,9 +54,12 @@ public:
     pa_mainloop_api* Api() const { return pa_mainloop_get_api(loop_); }
     void Lock() { mutex_.lock(); }
     void Unlock() { mutex_.unlock(); }
-    // A callback tells Wait's caller that something changed. Wait may also return without it.
+    // A callback tells Wait's caller that something changed. Wait also returns at deadline,
+    // once the loop has failed, and possibly without cause.
     void Signal() { signal_.notify_all(); }
-    void Wait();
+    void Wait(Clock::time_point deadline);
+    // Lock held: "" while the loop runs (or was stopped); once a poll failed, its words.
+    const std::string& Failure() const { return failure_; }
 
     // From now on one round a period, each ending with round(context); the first is one
     // period away.
@@ -63,10 +73,9 @@ public:
     void Pump();
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     void Run();
     void TakeRound();
+    void Fail();
     Clock::time_point NextRound() const;
     static int PollUnlocked(pollfd* fds, unsigned long count, int timeout, void* self);
 
@@ -83,4 +92,6 @@ private:
     Clock::duration period_{};
     Clock::time_point lastRound_{};
     Clock::time_point lastPump_{};
+    int pollError_ = 0;    // errno of the last poll that failed
+    std::string failure_;  // see Failure()
 };

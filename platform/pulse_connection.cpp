@@ -19,7 +19,7 @@ bool PulseConnection::Connect(pa_usec_t limitUsec) {
     }
     pa_context_set_state_callback(context_, &PulseConnection::OnContextState, this);
 
-    deadline_ = pa_rtclock_now() + limitUsec;
+    deadline_ = PacedMainloop::Clock::now() + std::chrono::microseconds(limitUsec);
     // Without NOAUTOSPAWN a missing server would be started for us: a recorder must never
     // leave a daemon behind, and the start could take longer than the limit.
     bool ready = false;
@@ -36,39 +36,29 @@ bool PulseConnection::Connect(pa_usec_t limitUsec) {
 
 bool PulseConnection::WaitFor(const std::function<bool()>& done) {
     // A server that accepts the connection and then stalls never changes the context's
-    // state, so only a timer on the mainloop itself can end the wait.
-    struct Alarm {
-        PulseConnection* connection;
-        bool rang;
-    } alarm{this, false};
-    pa_time_event* timer = pa_context_rttime_new(
-        context_, deadline_,
-        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-            auto* a = static_cast<Alarm*>(userdata);
-            a->rang = true;
-            a->connection->Signal();
-        },
-        &alarm);
-
-    bool met = false;
+    // state, and a loop that has failed fires nothing: the wait keeps its own time.
     for (;;) {
-        if (done()) {
-            met = true;
-            break;
-        }
+        if (done())
+            return true;
         if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
             TakeServerError();
-            break;
+            return false;
         }
-        if (alarm.rang || timer == nullptr) {
+        if (const std::string ended = LoopEnded(); !ended.empty()) {
+            error_ = ended;
+            return false;
+        }
+        if (PacedMainloop::Clock::now() >= deadline_) {
             error_ = "The sound server did not answer in time";
-            break;
+            return false;
         }
-        loop_.Wait();
+        loop_.Wait(deadline_);
     }
-    if (timer != nullptr)
-        loop_.Api()->time_free(timer);
-    return met;
+}
+
+std::string PulseConnection::LoopEnded() const {
+    const std::string& failure = loop_.Failure();
+    return failure.empty() ? "" : "The event loop of the sound server connection ended (" + failure + ")";
 }
 
 void PulseConnection::Close() {

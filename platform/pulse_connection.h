@@ -1,9 +1,10 @@
 // One connection to the sound server with a mainloop thread of its own.
 //
 // Guarantees: connecting never spawns a daemon and never takes longer than the time limit
-// given to Connect, including a server that accepts the socket and then never answers; every
-// wait afterwards shares that same deadline. Error() holds the server's words for the last
-// failure ("Connection refused") or a short reason of our own ("Timeout").
+// given to Connect, including a server that accepts the socket and then never answers and a
+// mainloop thread that has ended; every wait afterwards shares that same deadline. Error()
+// holds the server's words for the last failure ("Connection refused") or a short reason of
+// our own ("Timeout").
 //
 // Threads: every libpulse callback runs with the mainloop lock held, on the mainloop thread or
 // in a pump (paced_mainloop.h). All other calls here, and every libpulse call on this
@@ -33,10 +34,14 @@ public:
     // UNLOCKED either way; on false, Error() says why and Close() has run.
     bool Connect(pa_usec_t limitUsec);
 
-    // Waits until done() holds, the context fails or the deadline of Connect passes; true
-    // only in the first case. Caller holds the lock; callbacks that change what done() looks
-    // at must call Signal().
+    // Waits until done() holds, the context fails, the mainloop ends or the deadline of
+    // Connect passes; true only in the first case. Caller holds the lock; callbacks that
+    // change what done() looks at must call Signal().
     bool WaitFor(const std::function<bool()>& done);
+
+    // Lock held: "" while the mainloop runs; once it has ended on a failure, the words that
+    // say so. Nothing is read from the server after that: the connection is as good as gone.
+    std::string LoopEnded() const;
 
     // Disconnects and stops the mainloop thread; no callback runs after it returns. Call with
     // the lock NOT held. Idempotent.
@@ -61,6 +66,6 @@ private:
 
     PacedMainloop loop_;
     pa_context* context_ = nullptr;
-    pa_usec_t deadline_ = 0;  // on pa_rtclock_now()'s clock
+    PacedMainloop::Clock::time_point deadline_{};
     std::string error_;
 };

@@ -4,15 +4,20 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
-// FormatMessage's text without the line break and full stop it ends with; "error N" for a
-// code the system has no words for.
+#include "text_conversion.h"
+
+// FormatMessage's text, as UTF-8, without the line break and full stop it ends with; "error N"
+// for a code the system has no words for. Asked for as wide text: the narrow form would come
+// in the ANSI code page, which is not UTF-8 on most systems.
 inline std::string SystemErrorText(DWORD code) {
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        code, 0, text, sizeof(text), nullptr);
-    std::string words(text, length);
-    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+    wchar_t text[512] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        code, 0, text, sizeof(text) / sizeof(text[0]), nullptr);
+    std::string words = ToUtf8(std::wstring_view(text, length));
+    while (!words.empty() &&
+           (words.back() == '\n' || words.back() == '\r' || words.back() == '.' || words.back() == ' '))
         words.pop_back();
     return words.empty() ? "error " + std::to_string(code) : words;
 }

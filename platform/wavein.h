@@ -248,6 +248,12 @@ const char* waveInLastServerError();
 // here.
 uint64_t waveInGetLostFrames(HWAVEIN hwi);
 
+// Whether the device counts the audio it drops for want of a queued buffer, in
+// waveInGetLostFrames and in its position, as this layer does. Windows' own waveIn does not:
+// its position counts only audio placed in buffers, so it stands still while none is queued,
+// and what the source sent meanwhile is gone without a count.
+bool waveInCountsDroppedAudio(HWAVEIN hwi);
+
 // A device whose sound server or source goes away while it is open notices within a second,
 // stops, and hands back every buffer as waveInReset does. From then on waveInAddBuffer and
 // waveInStart refuse with MMSYSERR_NODRIVER, and waveInLastServerError gives the cause ("The

@@ -70,8 +70,19 @@ struct Device {
         }
     }
 
+    // Mainloop lock held: a mainloop that ended reads no more; the device fails with words
+    // that name it, rather than falling silent as if the source had stopped sending.
+    void CheckLoop() {
+        if (const std::string ended = connection.LoopEnded(); !ended.empty())
+            buffers.Fail(ended);
+    }
+
     // Mainloop lock held: the end of a reading round (PacedMainloop).
-    static void Round(void* self) { static_cast<Device*>(self)->Drain(); }
+    static void Round(void* self) {
+        auto* device = static_cast<Device*>(self);
+        device->Drain();
+        device->CheckLoop();
+    }
 
     // Mainloop lock held. Fire and forget: correctness rests on the queue's capturing flag, and
     // a stalled server must not hold up Start or Stop.
@@ -332,6 +343,7 @@ MMRESULT waveInStart(HWAVEIN hwi) {
     return OnOpenDevice(hwi, [](Device& device) {
         // What came in while stopped was taken as it came, into no buffer: the stream is empty.
         device.connection.Lock();
+        device.CheckLoop();
         const MMRESULT result = device.buffers.Begin(t_lastError);
         if (result == MMSYSERR_NOERROR) {
             device.Cork(false);
@@ -354,9 +366,11 @@ MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {
     return OnOpenDevice(hwi, [pmmt, cbmmt](Device& device) -> MMRESULT {
         if (pmmt == nullptr || cbmmt != sizeof(MMTIME))
             return MMSYSERR_INVALPARAM;
-        // The position is what the server has sent up to this call: it is taken first.
+        // The position is what the server has sent up to this call: it is taken first. A
+        // mainloop that ended before the pump could take a round is found here.
         device.connection.Lock();
         device.connection.Loop().Pump();
+        device.CheckLoop();
         device.connection.Unlock();
         const uint64_t bytes = device.buffers.DeliveredBytes();
         switch (pmmt->wType) {
@@ -404,4 +418,8 @@ const char* waveInLastServerError() {
 uint64_t waveInGetLostFrames(HWAVEIN hwi) {
     const auto device = Find(hwi);
     return device ? device->buffers.LostBytes() / kFrameBytes : 0;
+}
+
+bool waveInCountsDroppedAudio(HWAVEIN) {
+    return true;  // the capture side drains the server at all times and counts what it drops
 }

@@ -1,4 +1,4 @@
-// The two functions wavein.h adds to <mmsystem.h>, over the real waveIn service.
+// The functions wavein.h adds to <mmsystem.h>, over the real waveIn service.
 #include "wavein.h"
 
 // There is no sound server behind waveIn: an error code is all a failed call gives, and
@@ -10,7 +10,11 @@ const char* waveInLastServerError() {
 // waveIn tells nothing of audio it drops while no buffer is queued: a driver either stalls
 // or discards without a count, and waveInGetPosition counts what was delivered into buffers,
 // not what was lost. So 0: losses the engine can see (a buffer handed back without
-// WHDR_DONE) are still counted by the engine itself.
+// WHDR_DONE, the time no buffer was queued) are counted by the engine itself.
 uint64_t waveInGetLostFrames(HWAVEIN) {
     return 0;
+}
+
+bool waveInCountsDroppedAudio(HWAVEIN) {
+    return false;
 }

@@ -11,6 +11,7 @@
 #include "failure.h"
 #include "loss.h"
 #include "session.h"
+#include "text_conversion.h"
 
 std::mutex g_hCaptureMutex;
 HWAVEIN g_hWaveIn = nullptr;
@@ -19,6 +20,8 @@ unsigned char* g_pEncodedBuffer = nullptr;
 DWORD g_dwEncodedBytes = 0;
 std::atomic<DWORD> g_dwBuffersOut{0};
 LossLog g_CaptureLoss;
+std::atomic<uint64_t> g_qwFramesQueued{0};
+std::atomic<uint64_t> g_qwStarvedFrames{0};
 static WAVEHDR g_FirstHeaders[kCaptureBufferCount] = {};
 WAVEHDR (*g_WaveHeaders)[kCaptureBufferCount] = &g_FirstHeaders;
 
@@ -38,8 +41,25 @@ std::atomic<bool> g_bDraining{false};
 // them back at once on reset; only a broken device takes longer.
 constexpr auto kBufferReturnLimit = std::chrono::seconds(5);
 
-// The device's count of dropped frames when the handler last looked.
+// The device's count of dropped frames, and the worker's of starved ones, when the handler
+// last looked.
 uint64_t g_qwDeviceLostFrames = 0;
+uint64_t g_qwStarvedFramesNoted = 0;
+
+// Whole frames a buffer of bytes holds.
+uint64_t FramesIn(DWORD bytes) {
+    return bytes / g_WaveFormat.nBlockAlign;
+}
+
+// Queues header with the device, counting its space first: once queued it may be filled and
+// reported at any time. On failure the count is as before.
+MMRESULT Queue(WAVEHDR* header) {
+    g_qwFramesQueued += FramesIn(header->dwBufferLength);
+    const MMRESULT result = waveInAddBuffer(g_hWaveIn, header, sizeof(WAVEHDR));
+    if (result != MMSYSERR_NOERROR)
+        g_qwFramesQueued -= FramesIn(header->dwBufferLength);
+    return result;
+}
 
 // Under g_hCaptureMutex: leaves the current table and its buffers to a device that still
 // holds them, and gives the next session a fresh one (none past the limit).
@@ -97,8 +117,10 @@ int OpenCapture(UINT deviceNumber) {
     }
     g_bDraining = false;
     g_dwBuffersOut = 0;
-    g_CaptureLoss.Reset();
     g_qwDeviceLostFrames = 0;
+    g_qwFramesQueued = 0;
+    g_qwStarvedFrames = 0;
+    g_qwStarvedFramesNoted = 0;
     const MMRESULT opened = waveInOpen(&g_hWaveIn, deviceNumber, &g_WaveFormat,
                                        reinterpret_cast<DWORD_PTR>(&WaveInProc), 0, CALLBACK_FUNCTION);
     if (opened != MMSYSERR_NOERROR) {
@@ -118,7 +140,7 @@ int OpenCapture(UINT deviceNumber) {
         if (result == MMSYSERR_NOERROR) {
             // Counted before it is queued: once queued it may come back at any time.
             ++g_dwBuffersOut;
-            result = waveInAddBuffer(g_hWaveIn, &header, sizeof(WAVEHDR));
+            result = Queue(&header);
             if (result != MMSYSERR_NOERROR)
                 --g_dwBuffersOut;
         }
@@ -191,6 +213,14 @@ void OnBufferFilled(WAVEHDR* header) {
         return;
     const bool done = (header->dwFlags & WHDR_DONE) != 0;
     const bool recording = g_bRecording.load() != 0 && !g_bDraining && !g_bSessionFailed;
+    g_qwFramesQueued -= FramesIn(header->dwBufferLength) - FramesIn(header->dwBytesRecorded);
+
+    // The clock finds starved time only while the session records, so all of it is told,
+    // also when the handler gets here after the Stop press.
+    const uint64_t starved = g_qwStarvedFrames.load();
+    if (starved > g_qwStarvedFramesNoted)
+        g_CaptureLoss.NoteLost(starved - g_qwStarvedFramesNoted);
+    g_qwStarvedFramesNoted = starved;
 
     // Audio the device dropped for want of a queued buffer comes before this buffer's. Only
     // while recording: after the Stop press the device runs dry on purpose.
@@ -225,7 +255,7 @@ void OnBufferFilled(WAVEHDR* header) {
 
     bool queued = false;
     if (done && recording && !g_bSessionFailed) {  // this buffer may have just failed
-        const MMRESULT result = waveInAddBuffer(g_hWaveIn, header, sizeof(WAVEHDR));
+        const MMRESULT result = Queue(header);
         queued = result == MMSYSERR_NOERROR;
         if (!queued)
             RecordFailure("Recording stopped because the input device failed: " + CaptureErrorText(result));

@@ -37,8 +37,19 @@ extern DWORD g_dwEncodedBytes;
 extern std::atomic<DWORD> g_dwBuffersOut;
 
 // What the current (or last) session lost: frames the device dropped while no buffer was
-// queued, and buffers that came back without WHDR_DONE.
+// queued, and buffers that came back without WHDR_DONE. Reset by the worker as the session
+// starts.
 extern LossLog g_CaptureLoss;
+
+// Frames of buffer space given to the device since the open, less what came back unfilled:
+// once the device's position reaches it, no buffer waits for the device. Added to before
+// each queueing, taken from as each buffer is reported.
+extern std::atomic<uint64_t> g_qwFramesQueued;
+
+// For a device that does not count its own drops (waveInCountsDroppedAudio): the audio it
+// could not take because the handler held every buffer, as the worker's clock finds it at
+// the end of each such stretch. The handler notes it as lost, as it notes a device's drops.
+extern std::atomic<uint64_t> g_qwStarvedFrames;
 
 // Opens device deviceNumber (WAVE_MAPPER: the default source) for 44100 Hz 16-bit stereo and
 // queues three one-second buffers, not yet capturing. 1 on success; else 0 with the cause

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "audio_format.h"
 #include "capture.h"
@@ -13,6 +14,9 @@ using namespace std::chrono_literals;
 
 constexpr int64_t kRate = kAudioSampleRate;
 constexpr auto kStallLimit = 3s;
+// A source's first audio may take longer: a Bluetooth headset switches profile, a USB device
+// wakes up. Counted from Start.
+constexpr auto kFirstAudioLimit = 10s;
 // The lag a source is allowed before it has shown its own: start-up latency.
 constexpr int64_t kStartAllowance = kRate * 3 / 10;
 // A shortfall beyond the source's own lag that is counted as lost.
@@ -75,6 +79,41 @@ bool ReadPosition(uint64_t& frames) {
             return false;  // a unit that is not audio time: no check
     }
 }
+
+// A device that does not count its drops (Windows' own waveIn) stops its position while no
+// buffer is queued: the handler holds them all (a stalled disk, a network folder). That time
+// is the computer's loss, not a source that stalled, so it is measured here and added to the
+// position, as a device that counts its drops would have counted it. The position alone
+// cannot tell the two apart; the space queued can: a device that has filled all of it has
+// nothing to fill.
+bool g_bDeviceCountsDrops = true;
+bool g_bStarved = false;  // at the last poll
+CaptureClock::Clock::time_point g_tpLastPoll;
+uint64_t g_qwLastPosition = 0;
+uint64_t g_qwStarvedStretch = 0;  // found in the stretch still going on
+uint64_t g_qwStarvedTold = 0;     // handed to the buffer handler
+
+// Over a poll interval with the device starved at either end, the audio time it did not
+// deliver is the starved time: the part of the interval in which it still had a buffer, it
+// filled in real time. A stretch is handed over once it ends, so the handler places it after
+// the buffers filled before it, which may still be waiting to be handled.
+uint64_t WithStarvedTime(CaptureClock::Clock::time_point now, uint64_t position, uint64_t queued) {
+    const bool starved = position >= queued;
+    if (starved || g_bStarved) {
+        const int64_t shortfall =
+            Frames(now - g_tpLastPoll) - static_cast<int64_t>(position - g_qwLastPosition);
+        if (shortfall > 0)
+            g_qwStarvedStretch += static_cast<uint64_t>(shortfall);
+    }
+    if (!starved && g_qwStarvedStretch > 0) {
+        g_qwStarvedTold += std::exchange(g_qwStarvedStretch, 0);
+        g_qwStarvedFrames = g_qwStarvedTold;
+    }
+    g_bStarved = starved;
+    g_tpLastPoll = now;
+    g_qwLastPosition = position;
+    return position + g_qwStarvedTold + g_qwStarvedStretch;
+}
 }  // namespace
 
 void CaptureClock::Start(Clock::time_point now) {
@@ -94,7 +133,7 @@ CaptureClock::Verdict CaptureClock::Poll(Clock::time_point now, uint64_t deliver
         }
         delivered_ = delivered;
         lastAdvance_ = now;
-    } else if (now - lastAdvance_ >= kStallLimit) {
+    } else if (now - lastAdvance_ >= (delivered_ == 0 ? kFirstAudioLimit : kStallLimit)) {
         verdict.stalled = true;
         verdict.stalledAt = delivered_;
         return verdict;
@@ -129,20 +168,41 @@ void StartCaptureClock(UINT deviceNumber) {
     g_uPositionUnit = TIME_SAMPLES;
     g_dwLastPosition = 0;
     g_qwPosition = 0;
-    g_clock.Start(CaptureClock::Clock::now());
+    g_bDeviceCountsDrops = waveInCountsDroppedAudio(g_hWaveIn);
+    g_bStarved = false;
+    g_qwLastPosition = 0;
+    g_qwStarvedStretch = 0;
+    g_qwStarvedTold = 0;
+    g_tpLastPoll = CaptureClock::Clock::now();
+    g_clock.Start(g_tpLastPoll);
+}
+
+void EndCaptureClock() {
+    g_qwStarvedTold += std::exchange(g_qwStarvedStretch, 0);
+    g_qwStarvedFrames = g_qwStarvedTold;
 }
 
 std::string CheckCaptureClock() {
     uint64_t delivered = 0;
     if (!ReadPosition(delivered))
         return "";
-    const CaptureClock::Verdict verdict = g_clock.Poll(CaptureClock::Clock::now(), delivered);
+    // Read after the position: space queued in between can only make the device look less
+    // starved than it was, never starved when it was not.
+    const uint64_t queued = g_qwFramesQueued.load();
+    const CaptureClock::Clock::time_point now = CaptureClock::Clock::now();
+    if (!g_bDeviceCountsDrops)
+        delivered = WithStarvedTime(now, delivered, queued);
+    const CaptureClock::Verdict verdict = g_clock.Poll(now, delivered);
     if (verdict.missingFrames == 0 && !verdict.stalled)
         return "";
     std::lock_guard<std::mutex> lock(g_hCaptureMutex);
     g_CaptureLoss.NoteMissing(verdict.missingAt, verdict.missingFrames);
     if (!verdict.stalled)
         return "";
-    return "Recording stopped because no audio has come from " + CaptureDeviceName(g_uClockDevice) + " since " +
-           RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) + ".";
+    if (verdict.stalledAt == 0)
+        return "Recording stopped because " + CaptureDeviceName(g_uClockDevice) +
+               " delivered no audio at all in " +
+               std::to_string(std::chrono::seconds(kFirstAudioLimit).count()) + " seconds.";
+    return "Recording stopped because no audio has come from " + CaptureDeviceName(g_uClockDevice) +
+           " since " + RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) + ".";
 }

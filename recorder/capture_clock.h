@@ -1,7 +1,12 @@
 // Audio time against the clock. While a session records, the audio the device has delivered
 // is compared with the time since capture started:
-//   - a source that delivers nothing for 3 s has stalled: the session ends as it does when
-//     the device fails, and the window says since when;
+//   - a source that delivers nothing for 3 s while buffers wait for it has stalled: the
+//     session ends as it does when the device fails, and the window says since when (time
+//     in which the handler held every buffer is the computer's loss, not the source's). Its
+//     first audio may take 10 s (a headset switching profile, a device waking up); one that
+//     delivers none by then ends the session saying so. A late first audio is told at Stop
+//     as audio that did not come at 0:00: what was said right after the Start press is not
+//     in the file;
 //   - a source that fell behind and then flows again has lost the difference, which is told
 //     at Stop with the session's other loss;
 //   - a source that keeps up says nothing. Its start-up latency, a delivery rhythm of 100 ms
@@ -27,7 +32,7 @@ public:
         uint64_t missingFrames = 0;  // audio found missing at this poll...
         uint64_t missingAt = 0;      // ...after this many delivered frames
         bool stalled = false;        // nothing delivered for the stall limit...
-        uint64_t stalledAt = 0;      // ...since this many delivered frames
+        uint64_t stalledAt = 0;      // ...since this many delivered frames (0: none ever came)
     };
 
     void Start(Clock::time_point now);
@@ -56,3 +61,6 @@ void StartCaptureClock(UINT deviceNumber);
 // once capture is closed: what the device delivered before it stalled is kept, which a
 // failure recorded at once would drop.
 std::string CheckCaptureClock();
+// When the session stops recording, before capture closes: hands the buffer handler what a
+// device that does not count its drops lost in a stretch still going on.
+void EndCaptureClock();

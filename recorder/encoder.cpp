@@ -7,6 +7,7 @@
 #include "encoder_config.h"
 #include "failure.h"
 #include "output_file.h"
+#include "text_conversion.h"
 
 const char* g_pszEncoderLibrary = "lame_enc" DYNAMIC_LIBRARY_SUFFIX;
 
@@ -91,7 +92,8 @@ int OpenEncoder(DWORD bitrate, DWORD sampleRate, DWORD reSampleRate, const std::
     g_bOutputFailed = false;
     int result = 1;
     OutputFileError why;
-    g_pOutputFile = OpenOutputFile(std::u8string(g_outputPathUtf8.begin(), g_outputPathUtf8.end()), &why);
+    // The wide name itself reaches the system on Windows: no conversion can change the file.
+    g_pOutputFile = OpenOutputFile(PathFromWide(path), &why);
     if (g_pOutputFile == nullptr) {
         RecordFailure(why.busy ? "Cannot record to \"" + g_outputPathUtf8 +
                                      "\": the file is being recorded by another Voxmere window. "
@@ -155,7 +157,7 @@ void CloseEncoder() {
         g_bStreamOpen = false;
     }
     if (g_pOutputFile != nullptr) {
-        if (std::fclose(g_pOutputFile) != 0) {
+        if (CloseOutputFile(g_pOutputFile) != 0) {
             RecordFailure("Closing \"" + g_outputPathUtf8 + "\" failed: " + std::strerror(errno));
         }
         g_pOutputFile = nullptr;

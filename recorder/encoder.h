@@ -22,9 +22,9 @@ struct EncoderApi {
     BEWRITEVBRHEADER beWriteVBRHeader;
 };
 
-// The module's file name, looked up through the platform's library search (the executable's
-// RUNPATH finds the one installed beside it). A name with a slash is loaded from that path;
-// the tests point it at modules of their own.
+// The module's file name, looked up where the program's own libraries are (beside the
+// executable; see dynamic_library.h). A name with a slash is loaded from that path; the tests
+// point it at modules of their own.
 extern const char* g_pszEncoderLibrary;
 
 extern int g_bEncoderLoaded;  // 1 once the module is loaded with all six entry points; never reset

@@ -14,6 +14,3 @@ void RecordFailure(std::string cause);
 
 // Takes the recorded cause and clears the failure for the next session.
 std::string TakeFailure();
-
-// path as UTF-8, for messages and for the file system.
-std::string ToUtf8(const std::wstring& text);

@@ -17,6 +17,7 @@ std::atomic<RecordThread*> g_hRecordThread{nullptr};
 
 const wchar_t kStartCaption[] = L"Start Recording";
 const wchar_t kStopCaption[] = L"Stop Recording";
+const wchar_t kStoppingCaption[] = L"Stopping\u2026";
 
 // The worker's handle and what it records. The worker deletes it as its last act but one.
 struct RecordThread {
@@ -31,6 +32,9 @@ struct RecordThread {
 
 namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
+// How long the stop path waits for the teardown before it gives the window back: longer than
+// a teardown that ends by itself takes on a busy machine, short of what feels like a hang.
+constexpr auto kStopWaitLimit = std::chrono::seconds(3);
 constexpr size_t kCaptionChars = 99;  // the caption is read into a buffer of 100 characters
 
 SessionFailureHandler g_failureHandler;
@@ -89,7 +93,12 @@ bool ToggleRecording(RecordButton& button) {
     }
 
     g_bRecording = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + kStopWaitLimit;
     while (g_hRecordThread.load() != nullptr) {
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            button.SetCaption(kStoppingCaption);
+            return true;
+        }
         button.ServeWhileStopping();
         std::this_thread::sleep_for(kPollInterval);
     }
@@ -97,9 +106,23 @@ bool ToggleRecording(RecordButton& button) {
     return true;
 }
 
+bool FinishStopping(RecordButton& button) {
+    if (g_hRecordThread.load() != nullptr)
+        return false;
+    button.SetCaption(kStartCaption);
+    return true;
+}
+
 uint32_t RecordThreadProc(void* parameter) {
     auto* self = static_cast<RecordThread*>(parameter);
     const SessionSettings& settings = self->settings;
+
+    // The loss log speaks of this session only: one that fails before capture opens must
+    // not repeat what the previous session lost.
+    {
+        std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+        g_CaptureLoss.Reset();
+    }
 
     // The encoder and the file first, so the first filled buffer finds them ready; a
     // session that cannot record ends here rather than pretending to.
@@ -123,6 +146,8 @@ uint32_t RecordThreadProc(void* parameter) {
             stalled = CheckCaptureClock();
     }
 
+    if (capturing)
+        EndCaptureClock();
     // Capture before the encoder: once CloseCapture returns no buffer is being handled and
     // none will be, so the encoder and the file can close safely.
     CloseCapture();

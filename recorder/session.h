@@ -41,15 +41,23 @@ public:
     virtual void ServeWhileStopping() {}
 };
 
-extern const wchar_t kStartCaption[];  // "Start Recording"
-extern const wchar_t kStopCaption[];   // "Stop Recording"
+extern const wchar_t kStartCaption[];     // "Start Recording"
+extern const wchar_t kStopCaption[];      // "Stop Recording"
+extern const wchar_t kStoppingCaption[];  // "Stopping…": a stop that outlasted the wait
 
 // The Start/Stop press. Caption exactly kStartCaption: set the flag, show kStopCaption, start
 // the worker with the settings read now. Any other caption: clear the flag, wait until the
 // worker has closed capture, the encoder and the file (polling every 100 ms), then show
-// kStartCaption. Returns false when the worker could not be started (the failure handler
-// has then been told why).
+// kStartCaption. A teardown that blocks (a device call that never returns, a close on a file
+// system that stopped answering) is waited for 3 s at most: the caption then reads
+// kStoppingCaption (a press on it waits once more), and FinishStopping tells when the worker
+// is done: no new session can start before. Returns false when the worker could not be
+// started (the failure handler has then been told why).
 bool ToggleRecording(RecordButton& button);
+
+// While the caption reads kStoppingCaption, for the window to poll: true once the worker has
+// ended, the caption then reading kStartCaption.
+bool FinishStopping(RecordButton& button);
 
 // Told when a session ends with something the person must know: it ended on its own because
 // something failed (the device, the encoder, the file or the worker), or it lost audio.

@@ -22,7 +22,7 @@ constexpr int kGapDu = 2;
 constexpr int kEdgeDu = 7;
 }  // namespace
 
-// The Start/Stop button is measured with either caption, as it shows both.
+// The Start/Stop button is measured with every caption it shows.
 void RealizeTemplate(wxDialog* dialog) {
     const std::vector<wxWindow*> windows(dialog->GetChildren().begin(), dialog->GetChildren().end());
     std::vector<TemplateControl> controls;
@@ -31,8 +31,10 @@ void RealizeTemplate(wxDialog* dialog) {
         if (control->GetId() == IDOK) {
             auto* button = static_cast<wxButton*>(control);
             const wxString shown = button->GetLabel();
-            button->SetLabel(shown == kStartCaption ? kStopCaption : kStartCaption);
-            need.IncTo(NaturalSize(button));
+            for (const wchar_t* caption : {kStartCaption, kStopCaption, kStoppingCaption}) {
+                button->SetLabel(caption);
+                need.IncTo(NaturalSize(button));
+            }
             button->SetLabel(shown);
         }
         const TemplateKind kind = wxDynamicCast(control, wxStaticText) != nullptr ? TemplateKind::Label

@@ -8,6 +8,7 @@
 
 #include <wx/dialog.h>
 #include <wx/iconbndl.h>
+#include <wx/timer.h>
 
 #include <atomic>
 #include <cstdint>
@@ -49,6 +50,7 @@ private:
     void OnCharHook(wxKeyEvent& event);
     void OnClose(wxCloseEvent& event);
     void OnSessionFailed(wxThreadEvent& event);
+    void OnStoppingTimer(wxTimerEvent& event);
 
     void ReportSessionFailuresHere();
     void Toggle();
@@ -59,9 +61,12 @@ private:
     // session. Read by the failure handler on an engine thread.
     std::atomic<unsigned> m_sessionsStarted{0};
     // True while the toggle runs; the stop wait then serves paint and resize only, but the
-    // toolkit may still deliver a close request, which waits for the toggle to finish.
+    // toolkit may still deliver a close request, which waits for the toggle to finish (the
+    // stop wait is bounded).
     bool m_toggling = false;
     bool m_closeAfterToggle = false;
+    // Runs while the caption reads "Stopping…": a teardown that outlasted the stop wait.
+    wxTimer m_stoppingTimer;
     // The file last chosen with Browse and its stamp at that moment (none: it did not
     // exist). Browse asked before replacing it, so Start does not ask again while it is
     // unchanged.

@@ -513,3 +513,30 @@ TEST_F(WindowTest, StopWaitKeepsTheWindowPaintedAndDefersAClose) {
     EXPECT_FALSE(hiddenWhileStopping);
     EXPECT_EQ(ReadBytes(folder_ / "RecordedAudio.mp3").size(), 8u + 4u) << "one second and the tail";
 }
+
+// A driver whose stop never returns must not take the window with it. Past the stop wait the
+// window is given back, its button waiting until the stop has ended; a close request while
+// the stop still hangs ends the window at once.
+TEST_F(WindowTest, AStopThatHangsLeavesTheWindowResponsiveAndClosable) {
+    const int ended = RunModal([this] {
+        for (int take = 0; take < 2; ++take) {
+            SCOPED_TRACE(take);
+            Click(IDOK);
+            ASSERT_TRUE(WaitFor([] { return scripted::IsCapturing(); }));
+            scripted::HangStop();
+            Click(IDOK);
+            ASSERT_EQ(Caption(), kStoppingCaption);
+            EXPECT_FALSE(Button(IDOK)->IsEnabled());
+            if (take == 1)
+                break;
+            scripted::ReleaseStop();
+            ASSERT_TRUE(WaitFor([this] { return Caption() == kStartCaption; }));
+            EXPECT_TRUE(Button(IDOK)->IsEnabled());
+        }
+        RequestClose(XWindowOf(dlg_->GetHandle()));
+    });
+    EXPECT_EQ(ended, wxID_CANCEL);
+    EXPECT_NE(g_hRecordThread.load(), nullptr) << "the close waited for the stop after all";
+    scripted::ReleaseStop();
+    EXPECT_TRUE(WaitFor([] { return g_hRecordThread.load() == nullptr; }));
+}

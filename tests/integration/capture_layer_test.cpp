@@ -114,10 +114,10 @@ private:
             if (requeue && waveInAddBuffer(hwi, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
                 ++failedRequeues;
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            reports_.push_back(std::move(report));
-        }
+        // Notified under the lock: a waiter that sees the report may end the test and destroy
+        // this listener, which must not happen while the notification still reads it.
+        std::lock_guard<std::mutex> lock(mutex_);
+        reports_.push_back(std::move(report));
         changed_.notify_all();
     }
 

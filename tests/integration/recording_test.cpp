@@ -1,6 +1,8 @@
 // Whole sessions against a private PulseAudio server with the real capture backend and the
 // real encoder module: what lands in the file is decoded and measured.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +31,18 @@
 #include "session.h"
 #include "test_files.h"
 #include "wait_until.h"
+
+// Every poll of this process, failing on demand with ENOMEM: a poll that fails (not one that
+// was interrupted) ends a PulseAudio mainloop for good.
+static std::atomic<bool> g_pollFails{false};
+extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout) {
+    static const auto next = reinterpret_cast<int (*)(struct pollfd*, nfds_t, int)>(dlsym(RTLD_NEXT, "poll"));
+    if (g_pollFails.load()) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return next(fds, count, timeout);
+}
 
 namespace {
 
@@ -227,6 +241,26 @@ TEST_F(RecordingTest, ServerThatDiesMidRecordingEndsTheSessionAndTheNextStartWor
     EXPECT_NEAR(SoundingSeconds(probe), 1.0, 0.15);
 }
 
+// The capture's mainloop dies on a failed poll: the session ends naming it, instead of
+// reading nothing and blaming the source, and the next Start says why it cannot open rather
+// than waiting for a loop that is gone.
+TEST_F(RecordingTest, ADeadCaptureLoopEndsTheSessionAndTheNextStartSaysWhy) {
+    StartServer({440});
+    RecordUntilTheSourceVanishes([] { g_pollFails = true; });
+    const std::string loopEnded =
+        "The event loop of the sound server connection ended (poll failed: Cannot allocate memory)";
+    EXPECT_NE(Causes()[0].find(loopEnded), std::string::npos) << Causes()[0];
+
+    ForgetCauses();
+    Press();
+    const bool ended = WaitUntil([] { return g_hRecordThread.load() == nullptr; }, 5000ms);
+    g_pollFails = false;
+    ASSERT_TRUE(ended) << "the open waited for a dead loop";
+    ASSERT_EQ(Causes().size(), 1u);
+    EXPECT_EQ(Causes()[0], "Cannot open \"Monitor of tone440\": " + loopEnded);
+    Press();
+}
+
 TEST_F(RecordingTest, SourceUnloadedMidRecordingEndsTheSessionAndItsNextOpenSaysItIsGone) {
     StartServer({440});
     const int sink = tones_[0];
@@ -269,6 +303,56 @@ TEST_F(RecordingTest, AStalledSourceEndsTheSessionAndSaysSinceWhen) {
     ASSERT_TRUE(next.ok) << next.error;
     EXPECT_TRUE(Causes().empty()) << Causes()[0];
     EXPECT_NEAR(SoundingSeconds(next), 1.0, 0.15);
+}
+
+// A source's first audio may come late (a headset switching profile, a device waking up):
+// the session waits for it, records from then on and tells at Stop that the start is missing.
+// A source that never delivers ends the session saying so, 10 s after Start.
+TEST_F(RecordingTest, FirstAudioMayComeLateButMustCome) {
+    StartServer({440});
+    const auto suspend = [this](const char* on) { return server_->Pactl({"suspend-sink", "tone440", on}); };
+    ASSERT_EQ(suspend("1"), 0);
+    button_.settings = {L"128 Kbps", (folder_ / "out.mp3").wstring(), 0};
+    Press();
+    ASSERT_TRUE(WaitUntil([] { return g_dwBuffersOut.load() > 0; }, 3000ms));
+    const auto started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(4000ms);
+    const auto resuming = std::chrono::steady_clock::now();
+    ASSERT_EQ(suspend("0"), 0);
+    const auto resumed = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(2000ms);
+    EXPECT_TRUE(Causes().empty()) << Causes()[0];
+    const auto pressed = std::chrono::steady_clock::now();
+    Press();
+    const auto causes = Causes();
+    ASSERT_EQ(causes.size(), 1u);
+    EXPECT_NE(causes[0].find(" of audio did not come from the input device: "), std::string::npos)
+        << causes[0];
+    EXPECT_NE(causes[0].find(" at 0:00."), std::string::npos) << causes[0];
+    // The wait for the first audio, less the start-up latency any source is allowed and what
+    // the server held back when the source resumed.
+    const auto secondsTo = [started](auto at) { return std::chrono::duration<double>(at - started).count(); };
+    const double missing = std::stod(causes[0]);
+    EXPECT_GT(missing, secondsTo(resuming) - 0.8) << causes[0];
+    EXPECT_LT(missing, secondsTo(resumed) + 0.1) << causes[0];
+    // From the first audio on, all of it, in one piece: what came after the resume, and what
+    // the server held back.
+    const Mp3Probe probe = ProbeMp3File((folder_ / "out.mp3").string());
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_GT(SoundingSeconds(probe), secondsTo(pressed) - secondsTo(resumed) - 0.3);
+    EXPECT_LT(SoundingSeconds(probe), secondsTo(pressed) - secondsTo(resuming) + 0.5);
+    EXPECT_LT(probe.maxPhaseJumpSamples, 2.0);
+
+    ForgetCauses();
+    ASSERT_EQ(suspend("1"), 0);
+    Press();
+    const bool told = WaitUntil([this] { return !Causes().empty(); }, 12000ms);
+    ASSERT_EQ(suspend("0"), 0);
+    ASSERT_TRUE(told) << "still waiting for audio";
+    EXPECT_EQ(Causes()[0],
+              "Recording stopped because \"Monitor of tone440\" delivered no audio at all in 10 seconds.");
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }, 2000ms));
+    Press();
 }
 
 // The recorded sink is suspended for 1.5 s: that audio never comes, and the Stop says so.

@@ -21,8 +21,10 @@ public:
     };
     std::wstring GetCaption() const override { return caption; }
     void SetCaption(const std::wstring& text) override {
-        seen.push_back({text, g_bRecording.load(), g_hRecordThread.load() != nullptr, g_hWaveIn != nullptr,
-                        g_pOutputFile != nullptr});
+        // A worker still running (a stop left finishing) owns the device and the file.
+        const bool worker = g_hRecordThread.load() != nullptr;
+        seen.push_back({text, g_bRecording.load(), worker, !worker && g_hWaveIn != nullptr,
+                        !worker && g_pOutputFile != nullptr});
         caption = text;
     }
     SessionSettings ReadSettings() const override { return settings; }

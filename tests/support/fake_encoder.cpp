@@ -6,23 +6,38 @@
 // Output of beEncodeChunk: 8 bytes per call unless told otherwise: 'C', the call's number
 // (from 1, one byte), nSamples (4 bytes, little-endian) and the first sample (2 bytes).
 // beDeinitStream gives the 4 bytes "TAIL".
-#define BE_EXPORTS
+//
+// The stream handle is declared as LAME's own DLL declares it, a pointer, not through
+// bladeenc.h, and its value lies above 4 GB as a heap address does on 64-bit Windows: a
+// caller whose handle is narrower is overrun by beInitStream (the sanitizers see it) and
+// refused by every later call.
 #include "fake_encoder.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
 #include "bladeenc.h"
 
-#define FAKE_API BE_API
+#ifdef _WIN32
+#define FAKE_API extern "C"
+#else
+#define FAKE_API extern "C" __attribute__((visibility("default")))
+#endif
+
+typedef void* LameStream;
 
 namespace {
 FakeLog g_log;
 int g_forcedBytes = -1;  // -1: the 8-byte record
 BE_ERR g_encodeResult = BE_ERR_SUCCESSFUL;
 int g_encodeSleepMs = 0;
-constexpr HBE_STREAM kHandle = 7;
+constexpr uintptr_t kHandle = 0x0000012345678000u;
+
+bool IsOurs(LameStream stream) {
+    return reinterpret_cast<uintptr_t>(stream) == kHandle;
+}
 }  // namespace
 
 FAKE_API const FakeLog* fakeLog() {
@@ -44,8 +59,8 @@ FAKE_API void fakeSetEncode(int bytes, BE_ERR result, int sleepMs) {
     g_encodeSleepMs = sleepMs;
 }
 
-BE_ERR beInitStream(PBE_CONFIG pbeConfig, BE_DWORD* dwSamples, BE_DWORD* dwBufferSize,
-                    HBE_STREAM* phbeStream) {
+FAKE_API BE_ERR BE_CDECL beInitStream(PBE_CONFIG pbeConfig, BE_DWORD* dwSamples, BE_DWORD* dwBufferSize,
+                                      LameStream* phbeStream) {
     ++g_log.initCalls;
     std::memcpy(&g_log.lastConfig, pbeConfig, sizeof(BE_CONFIG));
 #ifdef FAKE_FAILING_INIT
@@ -56,14 +71,14 @@ BE_ERR beInitStream(PBE_CONFIG pbeConfig, BE_DWORD* dwSamples, BE_DWORD* dwBuffe
 #else
     *dwSamples = 2304;
     *dwBufferSize = 8640;
-    *phbeStream = kHandle;
+    *phbeStream = reinterpret_cast<LameStream>(kHandle);
     return BE_ERR_SUCCESSFUL;
 #endif
 }
 
-BE_ERR beEncodeChunk(HBE_STREAM hbeStream, BE_DWORD nSamples, const short* pSamples, unsigned char* pOutput,
-                     BE_DWORD* pdwOutput) {
-    if (hbeStream != kHandle)
+FAKE_API BE_ERR BE_CDECL beEncodeChunk(LameStream hbeStream, BE_DWORD nSamples, const short* pSamples,
+                                       unsigned char* pOutput, BE_DWORD* pdwOutput) {
+    if (!IsOurs(hbeStream))
         return BE_ERR_INVALID_HANDLE;
     ++g_log.encodeCalls;
     g_log.lastSamples = nSamples;
@@ -83,8 +98,8 @@ BE_ERR beEncodeChunk(HBE_STREAM hbeStream, BE_DWORD nSamples, const short* pSamp
     return g_encodeResult;
 }
 
-BE_ERR beDeinitStream(HBE_STREAM hbeStream, unsigned char* pOutput, BE_DWORD* pdwOutput) {
-    if (hbeStream != kHandle)
+FAKE_API BE_ERR BE_CDECL beDeinitStream(LameStream hbeStream, unsigned char* pOutput, BE_DWORD* pdwOutput) {
+    if (!IsOurs(hbeStream))
         return BE_ERR_INVALID_HANDLE;
     ++g_log.deinitCalls;
     std::memcpy(pOutput, "TAIL", 4);
@@ -92,19 +107,19 @@ BE_ERR beDeinitStream(HBE_STREAM hbeStream, unsigned char* pOutput, BE_DWORD* pd
     return BE_ERR_SUCCESSFUL;
 }
 
-BE_ERR beCloseStream(HBE_STREAM hbeStream) {
-    if (hbeStream != kHandle)
+FAKE_API BE_ERR BE_CDECL beCloseStream(LameStream hbeStream) {
+    if (!IsOurs(hbeStream))
         return BE_ERR_INVALID_HANDLE;
     ++g_log.closeCalls;
     return BE_ERR_SUCCESSFUL;
 }
 
-void beVersion(PBE_VERSION pbeVersion) {
+FAKE_API void BE_CDECL beVersion(PBE_VERSION pbeVersion) {
     std::memset(pbeVersion, 0, sizeof(BE_VERSION));
 }
 
 #ifndef FAKE_WITHOUT_VBR_HEADER
-BE_ERR beWriteVBRHeader(const char*) {
+FAKE_API BE_ERR BE_CDECL beWriteVBRHeader(const char*) {
     return BE_ERR_SUCCESSFUL;
 }
 #endif

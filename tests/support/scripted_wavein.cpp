@@ -40,9 +40,12 @@ struct State {
     DWORD_PTR instance = 0;
     std::deque<WAVEHDR*> queue;
     bool breakOnReset = false;
+    bool stopHangs = false;
     std::vector<WAVEHDR*> kept;  // held by a detached device
     uint32_t headFilled = 0;     // bytes already in the head buffer
     int16_t nextValue = 0;
+    uint64_t filledBytes = 0;  // since the open
+    bool onlyBuffered = false;
     uint64_t lostFrames = 0;
     std::deque<Report> reports;
     size_t reportsInFlight = 0;        // queued or being delivered
@@ -109,6 +112,7 @@ void FillHead(State& s, uint32_t bytes) {
     for (uint32_t i = 0; i < bytes / 2; ++i)
         values[i] = s.nextValue++;
     s.headFilled += bytes;
+    s.filledBytes += bytes;
 }
 
 void SetCapturing(State& s, bool capturing) {
@@ -128,6 +132,7 @@ bool Known(HWAVEIN hwi) {
 namespace scripted {
 
 void Reset() {
+    ReleaseStop();
     WaitForReports();
     State& s = S();
     std::lock_guard<std::mutex> lock(s.lock);
@@ -143,6 +148,7 @@ void Reset() {
     s.handedBack.clear();
     s.headFilled = 0;
     s.nextValue = 0;
+    s.onlyBuffered = false;
     s.lostFrames = 0;
     s.calls.clear();
     s.callback = nullptr;
@@ -196,6 +202,11 @@ void LoseFrames(uint64_t frames) {
     S().lostFrames += frames;
 }
 
+void CountOnlyBufferedAudio() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().onlyBuffered = true;
+}
+
 void BreakOnReset() {
     std::lock_guard<std::mutex> lock(S().lock);
     S().breakOnReset = true;
@@ -209,6 +220,17 @@ void ReportKept(uint32_t bytes) {
         HandBack(s, header, bytes, true);
     }
     s.kept.clear();
+}
+
+void HangStop() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().stopHangs = true;
+}
+
+void ReleaseStop() {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().stopHangs = false;
+    S().changed.notify_all();
 }
 
 void SendMessage(UINT uMsg) {
@@ -296,6 +318,7 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
     s.callback = reinterpret_cast<WaveInCallback>(dwCallback);
     s.instance = dwInstance;
     s.nextValue = 0;
+    s.filledBytes = 0;
     *phwi = g_device;
     Post(s, WIM_OPEN, nullptr);
     return MMSYSERR_NOERROR;
@@ -362,8 +385,9 @@ MMRESULT waveInStart(HWAVEIN hwi) {
 
 MMRESULT waveInStop(HWAVEIN hwi) {
     State& s = S();
-    std::lock_guard<std::mutex> lock(s.lock);
+    std::unique_lock<std::mutex> lock(s.lock);
     s.calls.push_back("Stop");
+    s.changed.wait(lock, [&] { return !s.stopHangs; });
     if (!Known(hwi))
         return MMSYSERR_INVALHANDLE;
     if (s.capturing && s.headFilled > 0) {
@@ -414,7 +438,10 @@ MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {
     auto captured = s.captured;
     if (s.capturing)
         captured += std::chrono::steady_clock::now() - s.capturingSince;
-    const auto frames = std::chrono::duration_cast<std::chrono::microseconds>(captured).count() * 441 / 10000;
+    const auto frames =
+        s.onlyBuffered
+            ? static_cast<int64_t>(s.filledBytes / s.format.nBlockAlign)
+            : std::chrono::duration_cast<std::chrono::microseconds>(captured).count() * 441 / 10000;
     pmmt->wType = TIME_SAMPLES;
     pmmt->u.sample = static_cast<DWORD>(frames);
     return MMSYSERR_NOERROR;
@@ -456,4 +483,9 @@ const char* waveInLastServerError() {
 uint64_t waveInGetLostFrames(HWAVEIN hwi) {
     std::lock_guard<std::mutex> lock(S().lock);
     return Known(hwi) ? S().lostFrames : 0;
+}
+
+bool waveInCountsDroppedAudio(HWAVEIN) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    return !S().onlyBuffered;
 }

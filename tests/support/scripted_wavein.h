@@ -43,6 +43,9 @@ void LoseFrames(uint64_t frames);
 void BreakOnReset();
 // The detached device writes bytes of audio into each buffer it kept and reports it, late.
 void ReportKept(uint32_t bytes);
+// waveInStop blocks, as a driver that never returns, until ReleaseStop (or Reset).
+void HangStop();
+void ReleaseStop();
 // Reports a message other than WIM_DATA to the callback.
 void SendMessage(UINT uMsg);
 // Waits until every report so far has been handled by the callback.
@@ -50,6 +53,10 @@ void WaitForReports();
 
 // waveInGetPosition answers as a source that delivers in real time: the frames of the time
 // spent capturing since the open, whatever the test fills.
+
+// Until Reset, the device counts as Windows' own waveIn does: its position is the audio
+// placed in buffers (what the test fills), and it counts no drops.
+void CountOnlyBufferedAudio();
 
 // What the engine did to the device.
 bool IsOpen();

@@ -90,10 +90,23 @@ TEST(CaptureClock, NothingForThreeSecondsIsAStallSinceTheLastAudio) {
     ASSERT_EQ(verdicts.size(), 1u);
     EXPECT_TRUE(verdicts[0].stalled);
     EXPECT_NEAR(verdicts[0].stalledAt / 44100.0, 4.8, 0.15);
+}
+
+// A headset switching profile or a device waking up: its first audio comes late. That is no
+// stall, but the seconds after the press are not in the file, which is told.
+TEST(CaptureClock, FirstAudioMayTakeTenSecondsAndItsDelayIsTold) {
+    Source late;
+    late.latency = 4s;
+    const auto verdicts = Simulate(late, 30s);
+    ASSERT_EQ(verdicts.size(), 1u);
+    EXPECT_FALSE(verdicts[0].stalled);
+    EXPECT_NEAR(verdicts[0].missingFrames / 44100.0, 3.7, 0.15);  // beyond the usual start-up latency
+    EXPECT_EQ(verdicts[0].missingAt, 0u);
 
     Source silent;  // never delivers at all
     silent.latency = 3600s;
-    const auto never = Simulate(silent, 10s);
+    EXPECT_TRUE(Simulate(silent, 9900ms).empty());
+    const auto never = Simulate(silent, 12s);
     ASSERT_EQ(never.size(), 1u);
     EXPECT_TRUE(never[0].stalled);
     EXPECT_EQ(never[0].stalledAt, 0u);

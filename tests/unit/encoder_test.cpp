@@ -4,13 +4,19 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include "engine_fixture.h"
 #include "output_file.h"
+#include "text_conversion.h"
+#ifdef _WIN32
+#include "system_text_win32.h"
+#endif
 
 namespace {
 
@@ -106,6 +112,20 @@ TEST_F(EncoderTest, ModuleLackingAnEntryPointIsReleasedAndTriedAgainNextSession)
                                std::filesystem::copy_options::overwrite_existing);
     EXPECT_EQ(OpenEncoder(128, 44100, 0, Path("keep.mp3").wstring()), 1);
     EXPECT_EQ(g_bEncoderLoaded, 1);
+}
+
+// A bare module name is looked for beside the executable, not in the current folder: a
+// module of that name there (here one whose beInitStream fails) is never loaded and run.
+TEST_F(EncoderTest, ModuleInTheCurrentFolderIsNotLoaded) {
+    const std::string bare = std::string("lame_enc_elsewhere") + DYNAMIC_LIBRARY_SUFFIX;
+    std::filesystem::copy_file(FakeModulePath("failing_init"), folder_ / bare);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder_);
+    g_pszEncoderLibrary = bare.c_str();
+    EXPECT_EQ(OpenEncoder(128, 44100, 0, Path("out.mp3").wstring()), 0);
+    std::filesystem::current_path(previous);
+    const std::string cause = TakeFailure();
+    EXPECT_NE(cause.find("could not be loaded"), std::string::npos) << cause;
 }
 
 TEST_F(EncoderTest, MissingModuleLeavesAnExistingFileUntouchedAndSaysWhy) {
@@ -214,14 +234,20 @@ TEST_F(EncoderTest, PathIsUsedWholeAndNonAsciiNamesWork) {
     for (int i = 0; i < 6; ++i)
         deep /= std::string(50, static_cast<char>('a' + i));
     std::filesystem::create_directories(deep);
-    const std::wstring wide = deep.wstring() + L"/Aufnahme \u00FC\u00E9 \u65E5.mp3";
-    const std::filesystem::path path =
-        PathFromUtf8(deep.string() + "/Aufnahme \xC3\xBC\xC3\xA9 \xE6\x97\xA5.mp3");
+    // U+1F399 lies beyond the BMP: a surrogate pair in Windows' wide text, one character.
+    const std::wstring name = L"Aufnahme \u00FC\u00E9 \u65E5 \U0001F399.mp3";
+    const std::string nameUtf8 = "Aufnahme \xC3\xBC\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x8E\x99.mp3";
+    const std::wstring wide = deep.wstring() + L"/" + name;
+    const std::filesystem::path path = PathFromUtf8(deep.string() + "/" + nameUtf8);
     ASSERT_GT(wide.size(), 300u);
     ASSERT_EQ(OpenEncoder(128, 44100, 0, wide), 1);
     CloseEncoder();
     EXPECT_TRUE(std::filesystem::exists(path));
     EXPECT_TRUE(ReadBytes(path).empty());
+    // A message names the file as it is called.
+    EXPECT_EQ(OpenEncoder(128, 44100, 0, folder_.wstring() + L"/missing/" + name), 0);
+    const std::string cause = TakeFailure();
+    EXPECT_NE(cause.find("/missing/" + nameUtf8), std::string::npos) << cause;
 }
 
 }  // namespace
@@ -262,6 +288,29 @@ TEST_F(EncoderTest, FileBeingRecordedElsewhereIsRefusedAndKeptWhole) {
     // this same process is refused while this session holds it.
     ASSERT_EQ(OpenEncoder(128, 44100, 0, path.wstring()), 1);
     EXPECT_TRUE(ReadBytes(path).empty());
+    OutputFileError error;
+    EXPECT_EQ(OpenOutputFile(path, &error), nullptr);
+    EXPECT_TRUE(error.busy);
+}
+#endif
+
+#ifdef _WIN32
+// Windows refuses a file that a player or a virus scanner holds open just as it refuses one a
+// session records: only the second is told as Voxmere's doing.
+TEST_F(EncoderTest, FileHeldByAnotherProgramIsRefusedWithTheSystemsWords) {
+    const std::filesystem::path path = folder_ / L"held \u00E9.mp3";
+    HANDLE player = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(player, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenEncoder(128, 44100, 0, path.wstring()), 0);
+    const std::string cause = TakeFailure();
+    EXPECT_NE(cause.find(SystemErrorText(ERROR_SHARING_VIOLATION)), std::string::npos) << cause;
+    EXPECT_NE(cause.find(ToUtf8(path.wstring())), std::string::npos) << cause;
+    EXPECT_EQ(cause.find("Voxmere"), std::string::npos) << cause;
+    CloseEncoder();
+    CloseHandle(player);
+
+    ASSERT_EQ(OpenEncoder(128, 44100, 0, path.wstring()), 1);
     OutputFileError error;
     EXPECT_EQ(OpenOutputFile(path, &error), nullptr);
     EXPECT_TRUE(error.busy);

@@ -1,6 +1,11 @@
 // The capture rotation and the recording session against the scripted device and the
 // counting fake encoder.
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -362,6 +367,20 @@ TEST_F(SessionTest, MissingEncoderLeavesTheEarlierRecordingAndTheDeviceAlone) {
     EXPECT_TRUE(scripted::Calls().empty());
 }
 
+#ifndef _WIN32
+// A named pipe that no one reads would block the open, and the Stop waiting for it, for ever.
+TEST_F(SessionTest, ANamedPipeAsOutputIsRefusedAtOnceAndSaysWhy) {
+    ASSERT_EQ(mkfifo(Path("pipe.mp3").c_str(), 0600), 0);
+    button_.settings.outputPath = Path("pipe.mp3").wstring();
+    ASSERT_TRUE(ToggleRecording(button_));
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; })) << "the open blocked";
+    ASSERT_EQ(Causes().size(), 1u);
+    EXPECT_NE(Causes()[0].find("pipe.mp3\": it is a named pipe, not a file"), std::string::npos)
+        << Causes()[0];
+    EXPECT_TRUE(scripted::Calls().empty()) << "a session that cannot record opens no device";
+}
+#endif
+
 TEST_F(SessionTest, FailedWriteMidSessionEndsItAndSaysWhy) {
     button_.settings.outputPath = L"/dev/full";
     StartAndWaitForCapture();
@@ -412,16 +431,61 @@ TEST_F(SessionTest, LostAudioIsToldWithHowMuchAndWhenButNotAfterTheStopPress) {
     EXPECT_EQ(Causes(),
               std::vector<std::string>{"3.5 s of audio could not be recorded because the computer did not "
                                        "keep up: 2.5 s at 0:02, 1.0 s at 0:05."});
+
+    // The next session fails before capture opens: its message is its own failure alone.
+    button_.settings.outputPath = Path("missing/out.mp3").wstring();
+    ToggleRecording(button_);
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }));
+    ASSERT_EQ(Causes().size(), 2u);
+    EXPECT_EQ(Causes()[1].find("of audio"), std::string::npos) << Causes()[1];
+}
+
+// Windows' own waveIn stops its position while the handler holds every buffer (a stalled
+// disk, a network folder): the session goes on, and the time is told as the computer's loss,
+// where it fell, not as a source that stalled.
+TEST_F(SessionTest, HandlerHoldingEveryBufferIsTheComputersLossNotAStalledSource) {
+    scripted::CountOnlyBufferedAudio();
+    StartAndWaitForCapture();
+    {
+        const std::lock_guard<std::mutex> handlerHeldBack(g_hCaptureMutex);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_TRUE(scripted::FillNext(kSecond));
+        std::this_thread::sleep_for(4s);
+    }
+    scripted::WaitForReports();
+    ASSERT_TRUE(WaitUntil([] { return g_qwStarvedFrames.load() > 0; }));
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    scripted::WaitForReports();
+    EXPECT_NE(g_hRecordThread.load(), nullptr) << "the session ended";
+    button_.caption = kStopCaption;
+    ToggleRecording(button_);
+    const auto causes = Causes();
+    ASSERT_EQ(causes.size(), 1u);
+    double told = 0, listed = 0;
+    char at[8] = {};
+    ASSERT_EQ(std::sscanf(causes[0].c_str(),
+                          "%lf s of audio could not be recorded because the computer did not keep up: %lf s "
+                          "at %7[0-9:].",
+                          &told, &listed, at),
+              3)
+        << causes[0];
+    EXPECT_NEAR(told, 4.0, 0.4) << causes[0];
+    EXPECT_STREQ(at, "0:03") << causes[0];
 }
 
 // A device that keeps its buffers past the stop's limit is given up on. It may still write
 // into them and report them: the next session must have buffers and headers of its own, and
 // such a late report must reach nothing of it (under the sanitizers: no freed memory either).
+// The stop wait gives the window back before that limit, and tells when the stop is done.
 TEST_F(SessionTest, ADeviceGivenUpOnCannotReachTheNextSession) {
     StartAndWaitForCapture();
     const auto* abandoned = g_WaveHeaders;
     scripted::BreakOnReset();
-    ToggleRecording(button_);  // waits out the limit
+    ToggleRecording(button_);
+    EXPECT_EQ(button_.caption, kStoppingCaption);
+    EXPECT_FALSE(FinishStopping(button_));
+    ASSERT_TRUE(WaitUntil([this] { return FinishStopping(button_); }, 5000ms));
+    EXPECT_EQ(button_.caption, kStartCaption);
     ASSERT_EQ(Causes().size(), 1u);
     EXPECT_NE(Causes()[0].find("did not give back its buffers"), std::string::npos) << Causes()[0];
 

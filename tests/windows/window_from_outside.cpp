@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "utf8.h"
+#include "text_conversion.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ int g_failures = 0;
 // A text as a quoted line, its line feeds shown as \n.
 std::string Quoted(const std::wstring& text) {
     std::string out = "\"";
-    for (char c : Utf8(text))
+    for (char c : ToUtf8(text))
         out += c == '\n' ? std::string("\\n") : std::string(1, c);
     return out + "\"";
 }
@@ -193,14 +193,10 @@ std::wstring FileOf(const std::wstring& address) {
             bytes += static_cast<char>(std::wcstol(address.substr(i + 1, 2).c_str(), nullptr, 16));
             i += 2;
         } else {
-            bytes += address[i] == L'/' ? std::string("\\") : Utf8(address.substr(i, 1));
+            bytes += address[i] == L'/' ? std::string("\\") : ToUtf8(address.substr(i, 1));
         }
     }
-    std::wstring path(bytes.size() + 1, L'\0');
-    path.resize(
-        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                                path.data(), static_cast<int>(path.size()))));
-    return path;
+    return FromUtf8(bytes);
 }
 
 // The name of the program that made window, without its folder and extension.
@@ -272,7 +268,7 @@ void CheckControls(HWND window, HWND reference, const Converter& units) {
         }
         Check(_wcsicmp(ClassOf(control).c_str(), ClassOf(model).c_str()) == 0 && GetDlgCtrlID(control) == id,
               "control " + name + " class and id",
-              Utf8(ClassOf(control)) + " " + std::to_string(GetDlgCtrlID(control)));
+              ToUtf8(ClassOf(control)) + " " + std::to_string(GetDlgCtrlID(control)));
         if (ClassOf(model) == L"Button" || ClassOf(model) == L"Static")
             Check(TextOf(control) == caption, "control " + name + " text", Quoted(TextOf(control)));
         // A closed drop-down list has the height the system gives it in this font, as the
@@ -348,7 +344,7 @@ void CheckBoxes(HWND window) {
         const std::wstring file = FileOf(address);
         if (!file.empty())
             Check(GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES,
-                  "About address leads to a file", Utf8(address));
+                  "About address leads to a file", ToUtf8(address));
         else
             std::printf("NOTE About address %s is not a file here; not fetched\n", Quoted(address).c_str());
         Check(Dismiss(box, IDOK), "About box closes with OK");

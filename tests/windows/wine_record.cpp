@@ -16,6 +16,7 @@
 #include "encoder.h"
 #include "failure.h"
 #include "session.h"
+#include "text_conversion.h"
 #include "wait_until.h"
 
 int main(int argc, char** argv) {
