@@ -1,6 +1,6 @@
 # Voxmere.exe for Windows, its resources, and what it ships as: a zip and an NSIS installer
-# (`cpack`), each holding Voxmere.exe and lame_enc.dll side by side. The executable finds the
-# module beside it through the library search, which starts in the executable's folder.
+# (`cpack`), each holding Voxmere.exe, lame_enc.dll and manual.html side by side. The executable
+# finds the module beside it through the library search, which starts in the executable's folder.
 set_target_properties(voxmere PROPERTIES OUTPUT_NAME Voxmere WIN32_EXECUTABLE ON)
 # The capture backend after the engine that calls it.
 target_link_libraries(voxmere PRIVATE voxmere_ui voxmere_recorder voxmere_wavein_win32)
@@ -26,8 +26,19 @@ target_include_directories(voxmere PRIVATE ${PROJECT_SOURCE_DIR}/ui)
 set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/voxmere.rc PROPERTIES
   OBJECT_DEPENDS "${VOXMERE_ICO};${VOXMERE_MANIFEST}")
 
+# The manual beside Voxmere.exe, in the build tree and in what is shipped: the Website button
+# opens it and the About message names it unless the build names a web site.
+if(VOXMERE_WEBSITE_URL)
+  set(VOXMERE_WEBSITE_SHOWN "the maker's web site, ${VOXMERE_WEBSITE_URL},")
+else()
+  set(VOXMERE_WEBSITE_SHOWN "this manual")
+endif()
+set(manual ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/manual.html)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/manual-windows.html.in ${manual} @ONLY)
+
 install(TARGETS voxmere RUNTIME DESTINATION .)
 install(TARGETS lame_enc LIBRARY DESTINATION .)
+install(FILES ${manual} DESTINATION .)
 
 set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_NAME Voxmere)

@@ -53,7 +53,6 @@ private:
     void OnStoppingTimer(wxTimerEvent& event);
 
     void ReportSessionFailuresHere();
-    void FitTemplateToToolkit();
     void Toggle();
     bool MayReplaceOutput();
     static std::optional<FileStamp> StampOf(const wxString& path);
