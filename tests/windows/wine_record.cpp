@@ -81,6 +81,12 @@ int main(int argc, char** argv) {
     watching = false;
     watcher.join();
     ToggleRecording(button);
+    // The stop returns once the worker is done, or once the window's wait for it is over: only
+    // a worker that has ended has had every buffer back and told all it will.
+    if (!WaitUntil([] { return g_hRecordThread.load() == nullptr; }, std::chrono::milliseconds(30000))) {
+        std::printf("the session did not end\n");
+        return 1;
+    }
 
     std::lock_guard<std::mutex> guard(lock);
     if (!told.empty()) {
