@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "outside_window.h"
 #include "text_conversion.h"
 
 namespace {
@@ -28,38 +29,6 @@ constexpr int kBrowse = 1002;
 HWND g_main = nullptr;
 DWORD g_process = 0;
 
-// WM_GETTEXT, not GetWindowText: another process's edit box keeps its text to itself.
-std::wstring TextOf(HWND window) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
-        return {};
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, 2000, &copied);
-    text.resize(copied);
-    return text;
-}
-
-std::vector<HWND> Children(HWND parent) {
-    std::vector<HWND> found;
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-// The shown top-level windows of Voxmere's process other than its main window: its dialogs.
 std::vector<HWND> OtherWindows() {
     std::vector<HWND> all;
     EnumWindows(
@@ -105,7 +74,7 @@ std::wstring Caption() {
 // The save dialog's name field: the edit box that holds the proposed name.
 HWND NameField() {
     for (HWND dialog : OtherWindows()) {
-        for (HWND child : Children(dialog)) {
+        for (HWND child : Descendants(dialog)) {
             if (ClassOf(child) == L"Edit" && IsWindowVisible(child) &&
                 TextOf(child).rfind(L"RecordedAudio", 0) == 0)
                 return child;
@@ -202,7 +171,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::wstring texts = TextOf(question);
-    for (HWND child : Children(question))
+    for (HWND child : Descendants(question))
         texts += L"\n" + TextOf(child);
     if (!Check(texts.find(L"already exists") != std::wstring::npos && texts.find(kName) != std::wstring::npos,
                "the question names the file and says it already exists"))

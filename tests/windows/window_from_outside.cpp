@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "outside_window.h"
 #include "text_conversion.h"
 
 namespace {
@@ -54,26 +55,6 @@ void Check(bool passed, const std::string& what, const std::string& detail = {})
         ++g_failures;
 }
 
-// A window's text as the window itself answers WM_GETTEXT: edit boxes and lists keep theirs
-// where GetWindowText does not look for another process's windows.
-std::wstring TextOf(HWND window) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
-        return L"(no answer)";
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, 5000, &copied);
-    text.resize(copied < length ? copied : length);
-    return text;
-}
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
 LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
     DWORD_PTR result = 0;
     SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
@@ -92,18 +73,6 @@ std::vector<std::wstring> Entries(HWND list) {
         entries.push_back(entry);
     }
     return entries;
-}
-
-std::vector<HWND> Descendants(HWND parent) {
-    std::vector<HWND> found;
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM into) {
-            reinterpret_cast<std::vector<HWND>*>(into)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
 }
 
 // The first window that found gives within 10 s, or null.
@@ -270,7 +239,8 @@ void CheckControls(HWND window, HWND reference, const Converter& units) {
               "control " + name + " class and id",
               ToUtf8(ClassOf(control)) + " " + std::to_string(GetDlgCtrlID(control)));
         if (ClassOf(model) == L"Button" || ClassOf(model) == L"Static")
-            Check(TextOf(control) == caption, "control " + name + " text", Quoted(TextOf(control)));
+            Check(TextOf(control) == caption, "control " + name + " text",
+                  Quoted(TextOf(control, L"(no answer)")));
         // A closed drop-down list has the height the system gives it in this font, as the
         // model's has; the template's height is that of the list dropped open.
         Check(Within1(units(control, window), units(model, reference)), "control " + name + " rectangle",
