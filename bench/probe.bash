@@ -93,7 +93,7 @@ holds_open() {
 
 # hold_session FILE SECONDS STOP_COMMAND...
 # Holds the session SECONDS (more than WARM_SECONDS) from T_START, then runs STOP_COMMAND (the stop request) and waits
-# until no process of PIDS has FILE open: then the file is complete. Sets, in microseconds
+# until no process of PIDS has FILE open: then the file is complete (at most 30 s). Sets, in microseconds
 # unless named otherwise:
 #   S_FIRST     start to the first byte in FILE ("" when none came before the stop)
 #   S_HELD      start to the stop request
@@ -134,7 +134,22 @@ hold_session() {
     "$@"
     local stop=${EPOCHREALTIME/./}
     S_HELD=$((stop - T_START))
+    # Never waited for without end. A signal can be lost: a tool started in the background of
+    # a script inherits SIGINT ignored until it installs its handler, and ffmpeg opens its input
+    # first, so a stop sent in that window was seen never to arrive. A signalled tool is asked
+    # again every 2 s; any recorder still holding its file after 30 s is killed.
+    local resend=$((stop + 2000000)) give_up=$((stop + 30000000))
     while holds_open "$file" "${PIDS[@]}"; do
+        t=${EPOCHREALTIME/./}
+        if ((t >= give_up)); then
+            echo "bench: ${PIDS[*]} still held $file 30 s after the stop; killed" >&2
+            kill -KILL "${PIDS[@]}" 2>/dev/null
+            break
+        fi
+        if [[ $1 == stop_int ]] && ((t >= resend)); then
+            "$@"
+            resend=$((t + 2000000))
+        fi
         nap 0.001
     done
     S_COMPLETE=$((${EPOCHREALTIME/./} - stop))
