@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "audio_format.h"
 #include "encoder.h"
@@ -21,7 +23,6 @@ DWORD g_dwEncodedBytes = 0;
 std::atomic<DWORD> g_dwBuffersOut{0};
 LossLog g_CaptureLoss;
 std::atomic<uint64_t> g_qwFramesQueued{0};
-std::atomic<uint64_t> g_qwStarvedFrames{0};
 static WAVEHDR g_FirstHeaders[kCaptureBufferCount] = {};
 WAVEHDR (*g_WaveHeaders)[kCaptureBufferCount] = &g_FirstHeaders;
 
@@ -41,10 +42,26 @@ std::atomic<bool> g_bDraining{false};
 // them back at once on reset; only a broken device takes longer.
 constexpr auto kBufferReturnLimit = std::chrono::seconds(5);
 
-// The device's count of dropped frames, and the worker's of starved ones, when the handler
-// last looked.
+// The device's count of dropped frames when the handler last looked.
 uint64_t g_qwDeviceLostFrames = 0;
-uint64_t g_qwStarvedFramesNoted = 0;
+
+// Frames the device had filled into the buffers handled so far, in fill order; and the starved
+// stretches handed over by the worker that lie beyond them, oldest first. Under the mutex.
+uint64_t g_qwFramesReturned = 0;
+struct StarvedStretch {
+    uint64_t atDeviceFrame;
+    uint64_t frames;
+};
+std::vector<StarvedStretch> g_PendingStarved;
+
+// Notes, in order, the pending starved stretches that fell at or before deviceFrame.
+void NoteStarvedUpTo(uint64_t deviceFrame) {
+    size_t reached = 0;
+    while (reached < g_PendingStarved.size() && g_PendingStarved[reached].atDeviceFrame <= deviceFrame)
+        g_CaptureLoss.NoteLost(g_PendingStarved[reached++].frames);
+    g_PendingStarved.erase(g_PendingStarved.begin(),
+                           g_PendingStarved.begin() + static_cast<ptrdiff_t>(reached));
+}
 
 // Whole frames a buffer of bytes holds.
 uint64_t FramesIn(DWORD bytes) {
@@ -119,8 +136,8 @@ int OpenCapture(UINT deviceNumber) {
     g_dwBuffersOut = 0;
     g_qwDeviceLostFrames = 0;
     g_qwFramesQueued = 0;
-    g_qwStarvedFrames = 0;
-    g_qwStarvedFramesNoted = 0;
+    g_qwFramesReturned = 0;
+    g_PendingStarved.clear();
     const MMRESULT opened = waveInOpen(&g_hWaveIn, deviceNumber, &g_WaveFormat,
                                        reinterpret_cast<DWORD_PTR>(&WaveInProc), 0, CALLBACK_FUNCTION);
     if (opened != MMSYSERR_NOERROR) {
@@ -180,6 +197,8 @@ void CloseCapture() {
     }
 
     std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+    // Every buffer that will be handled has been: a stretch still pending is told at the end.
+    NoteStarvedUpTo(std::numeric_limits<uint64_t>::max());
     if (g_dwBuffersOut.load() != 0) {
         // The device may still write into its buffers and headers, and report them: freeing,
         // zeroing or reusing them would hand it memory that is no longer its own. It keeps
@@ -200,6 +219,11 @@ void CloseCapture() {
     g_hWaveIn = nullptr;
 }
 
+void NoteStarved(uint64_t atDeviceFrame, uint64_t frames) {
+    g_PendingStarved.push_back({atDeviceFrame, frames});
+    NoteStarvedUpTo(g_qwFramesReturned);
+}
+
 void CALLBACK WaveInProc(HWAVEIN, UINT uMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
     if (uMsg == WIM_DATA)
         OnBufferFilled(reinterpret_cast<WAVEHDR*>(dwParam1));
@@ -214,13 +238,6 @@ void OnBufferFilled(WAVEHDR* header) {
     const bool done = (header->dwFlags & WHDR_DONE) != 0;
     const bool recording = g_bRecording.load() != 0 && !g_bDraining && !g_bSessionFailed;
     g_qwFramesQueued -= FramesIn(header->dwBufferLength) - FramesIn(header->dwBytesRecorded);
-
-    // The clock finds starved time only while the session records, so all of it is told,
-    // also when the handler gets here after the Stop press.
-    const uint64_t starved = g_qwStarvedFrames.load();
-    if (starved > g_qwStarvedFramesNoted)
-        g_CaptureLoss.NoteLost(starved - g_qwStarvedFramesNoted);
-    g_qwStarvedFramesNoted = starved;
 
     // Audio the device dropped for want of a queued buffer comes before this buffer's. Only
     // while recording: after the Stop press the device runs dry on purpose.
@@ -252,6 +269,11 @@ void OnBufferFilled(WAVEHDR* header) {
             g_pEncodedBuffer = nullptr;
         }
     }
+
+    // A starved stretch is told after the audio filled before it, which may have waited here
+    // longer than the worker took to find the stretch.
+    g_qwFramesReturned += FramesIn(header->dwBytesRecorded);
+    NoteStarvedUpTo(g_qwFramesReturned);
 
     bool queued = false;
     if (done && recording && !g_bSessionFailed) {  // this buffer may have just failed

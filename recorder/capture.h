@@ -46,10 +46,13 @@ extern LossLog g_CaptureLoss;
 // each queueing, taken from as each buffer is reported.
 extern std::atomic<uint64_t> g_qwFramesQueued;
 
-// For a device that does not count its own drops (waveInCountsDroppedAudio): the audio it
-// could not take because the handler held every buffer, as the worker's clock finds it at
-// the end of each such stretch. The handler notes it as lost, as it notes a device's drops.
-extern std::atomic<uint64_t> g_qwStarvedFrames;
+// For a device that does not count its own drops (waveInCountsDroppedAudio): frames it could
+// not take because the handler held every buffer, after it had filled atDeviceFrame frames,
+// as the worker's clock finds them at the end of such a stretch. Noted as lost where they
+// fell: at once when the handler has handled the buffers filled before them, else right
+// after it has (the handler may lag the clock by several buffers on a busy machine), and by
+// CloseCapture at the latest. Called under g_hCaptureMutex.
+void NoteStarved(uint64_t atDeviceFrame, uint64_t frames);
 
 // Opens device deviceNumber (WAVE_MAPPER: the default source) for 44100 Hz 16-bit stereo and
 // queues three one-second buffers, not yet capturing. 1 on success; else 0 with the cause

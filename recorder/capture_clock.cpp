@@ -90,25 +90,36 @@ bool g_bDeviceCountsDrops = true;
 bool g_bStarved = false;  // at the last poll
 CaptureClock::Clock::time_point g_tpLastPoll;
 uint64_t g_qwLastPosition = 0;
-uint64_t g_qwStarvedStretch = 0;  // found in the stretch still going on
-uint64_t g_qwStarvedTold = 0;     // handed to the buffer handler
+uint64_t g_qwStarvedStretch = 0;    // found in the stretch still going on...
+uint64_t g_qwStarvedStretchAt = 0;  // ...which began once the device had filled this much
+uint64_t g_qwStarvedTold = 0;       // handed to the buffer handler
+
+void HandOverStarvedStretch() {
+    if (g_qwStarvedStretch == 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+        NoteStarved(g_qwStarvedStretchAt, g_qwStarvedStretch);
+    }
+    g_qwStarvedTold += std::exchange(g_qwStarvedStretch, 0);
+}
 
 // Over a poll interval with the device starved at either end, the audio time it did not
 // deliver is the starved time: the part of the interval in which it still had a buffer, it
-// filled in real time. A stretch is handed over once it ends, so the handler places it after
-// the buffers filled before it, which may still be waiting to be handled.
+// filled in real time. A stretch is handed over once it ends, with the position it began at,
+// so the handler places it after the buffers filled before it, however late it handles them.
 uint64_t WithStarvedTime(CaptureClock::Clock::time_point now, uint64_t position, uint64_t queued) {
     const bool starved = position >= queued;
+    if (starved && !g_bStarved && g_qwStarvedStretch == 0)
+        g_qwStarvedStretchAt = position;
     if (starved || g_bStarved) {
         const int64_t shortfall =
             Frames(now - g_tpLastPoll) - static_cast<int64_t>(position - g_qwLastPosition);
         if (shortfall > 0)
             g_qwStarvedStretch += static_cast<uint64_t>(shortfall);
     }
-    if (!starved && g_qwStarvedStretch > 0) {
-        g_qwStarvedTold += std::exchange(g_qwStarvedStretch, 0);
-        g_qwStarvedFrames = g_qwStarvedTold;
-    }
+    if (!starved)
+        HandOverStarvedStretch();
     g_bStarved = starved;
     g_tpLastPoll = now;
     g_qwLastPosition = position;
@@ -172,14 +183,14 @@ void StartCaptureClock(UINT deviceNumber) {
     g_bStarved = false;
     g_qwLastPosition = 0;
     g_qwStarvedStretch = 0;
+    g_qwStarvedStretchAt = 0;
     g_qwStarvedTold = 0;
     g_tpLastPoll = CaptureClock::Clock::now();
     g_clock.Start(g_tpLastPoll);
 }
 
 void EndCaptureClock() {
-    g_qwStarvedTold += std::exchange(g_qwStarvedStretch, 0);
-    g_qwStarvedFrames = g_qwStarvedTold;
+    HandOverStarvedStretch();
 }
 
 std::string CheckCaptureClock() {

@@ -6,9 +6,9 @@
 // Positions are counted in frames the device delivered; Describe turns them into the
 // recording's time, in which the audio that never came counts too.
 //
-// NoteCaptured and NoteLost are called only by the buffer handler, Reset (as a session
-// starts) and NoteMissing only by the worker, each under g_hCaptureMutex; the worker reads it
-// once capture is closed.
+// NoteCaptured is called only by the buffer handler, Reset (as a session starts) and
+// NoteMissing only by the worker, NoteLost by both, each under g_hCaptureMutex; the worker
+// reads it once capture is closed.
 #pragma once
 
 #include <cstdint>
