@@ -170,7 +170,8 @@ double DominantHz(const std::vector<short>& x, int rate) {
     return best(coarse - 5, coarse + 5, 0.25);
 }
 
-double MaxPhaseJump(const std::vector<short>& x) {
+// The worst jump, and the sample it lies at.
+std::pair<double, double> MaxPhaseJump(const std::vector<short>& x) {
     const auto [begin, end] = EstablishedSpan(x);
     int peak = 0;
     for (size_t i = begin; i < end; ++i)
@@ -188,19 +189,31 @@ double MaxPhaseJump(const std::vector<short>& x) {
             armed = false;
         }
     }
-    // The first and last crossings may lie in the fade of the lead-in or tail.
-    if (crossings.size() < 8)
-        return 0;
+    // The codec spreads an abrupt start or end (a source that appears or vanishes mid-wave)
+    // over up to a frame of 1152 samples: there the crossings wander by a sample or two. Only
+    // crossings a frame inside the established span count.
+    constexpr double kCodecSmear = 1152;
     std::vector<double> spacing;
-    for (size_t k = 2; k + 3 < crossings.size(); ++k)
-        spacing.push_back(crossings[k + 1] - crossings[k]);
+    std::vector<double> spacingAt;
+    for (size_t k = 0; k + 1 < crossings.size(); ++k) {
+        if (crossings[k] >= begin + kCodecSmear && crossings[k + 1] <= end - kCodecSmear) {
+            spacing.push_back(crossings[k + 1] - crossings[k]);
+            spacingAt.push_back(crossings[k]);
+        }
+    }
+    if (spacing.size() < 4)
+        return {0, 0};
     std::vector<double> sorted = spacing;
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     const double typical = sorted[sorted.size() / 2];
-    double worst = 0;
-    for (double s : spacing)
-        worst = std::max(worst, std::abs(s - typical));
-    return worst;
+    double worst = 0, at = 0;
+    for (size_t k = 0; k < spacing.size(); ++k) {
+        if (std::abs(spacing[k] - typical) > worst) {
+            worst = std::abs(spacing[k] - typical);
+            at = spacingAt[k];
+        }
+    }
+    return {worst, at};
 }
 
 }  // namespace
@@ -262,7 +275,9 @@ Mp3Probe ProbeMp3Bytes(const std::vector<unsigned char>& bytes) {
 
     probe.seconds = static_cast<double>(probe.left.size()) / probe.sampleRate;
     probe.dominantHz = DominantHz(probe.left, probe.sampleRate);
-    probe.maxPhaseJumpSamples = MaxPhaseJump(probe.left);
+    const auto [jump, at] = MaxPhaseJump(probe.left);
+    probe.maxPhaseJumpSamples = jump;
+    probe.maxPhaseJumpAtSeconds = at / probe.sampleRate;
     probe.ok = true;
     return probe;
 }
