@@ -3,6 +3,8 @@
 // and with GDK_DPI_SCALE=2 (fonts twice as large).
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "gui_test.h"
 #include "scripted_wavein.h"
 #include "session.h"
@@ -19,6 +21,12 @@ wxRect Allocation(wxWindow* control) {
 void ExpectNothingOverlapsOrClips(wxWindow* dialog) {
     const wxRect client(dialog->GetClientSize());
     std::vector<wxWindow*> controls(dialog->GetChildren().begin(), dialog->GetChildren().end());
+    // GTK applies positions and sizes at its next layout pass, which on a busy machine may come
+    // after the window has the focus: what it drew is judged once that pass has run.
+    WaitFor([&] {
+        return std::all_of(controls.begin(), controls.end(),
+                           [](wxWindow* control) { return Allocation(control) == control->GetRect(); });
+    });
     for (wxWindow* control : controls) {
         SCOPED_TRACE(control->GetLabel() + " " + control->GetName());
         const wxRect rect = control->GetRect();
