@@ -476,7 +476,9 @@ TEST_F(SessionTest, HandlerHoldingEveryBufferIsTheComputersLossNotAStalledSource
                           &told, &listed, at),
               3)
         << causes[0];
-    EXPECT_NEAR(told, 4.0, 0.4) << causes[0];
+    // Held 4 s, then the first buffer's slow encoding before it is queued again.
+    EXPECT_GT(told, 4.1) << causes[0];
+    EXPECT_LT(told, 5.0) << causes[0];
     EXPECT_STREQ(at, "0:03") << causes[0];
 }
 
