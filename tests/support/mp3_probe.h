@@ -44,9 +44,9 @@ struct Mp3Probe {
     double dominantHz = 0;
     // For a sine: the largest deviation, in samples at sampleRate, of the spacing of two
     // successive rising zero crossings from the typical spacing, over the part of the signal
-    // a frame (1152 samples) inside the encoder's lead-in and tail. A lost or repeated piece of audio that is not a
-    // whole number of periods, or a stretch of silence, shows as a jump here; a clean stream
-    // stays well under one sample.
+    // a frame (1152 samples) inside the encoder's lead-in and tail. A lost or repeated piece of
+    // audio that is not a whole number of periods, or a stretch of silence, shows as a jump
+    // here; a clean stream stays well under one sample.
     double maxPhaseJumpSamples = 0;
     double maxPhaseJumpAtSeconds = 0;  // where it is, from the start of the decoded audio
 };
