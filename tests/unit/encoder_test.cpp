@@ -69,7 +69,8 @@ TEST_P(RecordPerBitRate, IsExactlyTheLhv1RecordAndTheSameEverySession) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TheEightListedRates, RecordPerBitRate,
-                         ::testing::Values(16u, 32u, 48u, 64u, 96u, 128u, 160u, 256u));
+                         ::testing::Values(16u, 32u, 48u, 64u, 96u, 128u, 160u, 256u),
+                         [](const auto& info) { return std::to_string(info.param) + "kbps"; });
 
 TEST_F(EncoderTest, MpegVersionComesFromAnUnsignedComparison) {
     // A negative number in the bit-rate text becomes a huge unsigned rate: MPEG-1, not MPEG-2.
