@@ -323,6 +323,10 @@ struct FailureCase {
     std::string causeHas;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SessionFailure : public SessionTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(SessionFailure, EndsTheSessionAndNamesTheCause) {
