@@ -9,7 +9,7 @@
 # planted-DLL checks of `make test-windows` fail for one that is not a known DLL.
 set(VOXMERE_DELAY_LOADED
   advapi32 comctl32 comdlg32 gdi32 gdiplus imm32 msimg32 ole32 oleacc oleaut32 rpcrt4 shell32
-  shlwapi user32 uxtheme version winmm winspool ws2_32)
+  shlwapi user32 uxtheme version winhttp winmm winspool ws2_32)
 
 target_sources(voxmere PRIVATE ${CMAKE_CURRENT_LIST_DIR}/dll_search_win32.cpp)
 

@@ -63,7 +63,7 @@ plant() {  # FOLDER NAME...
 
 # The markers left in FOLDER, as the names of the DLLs that ran.
 planted_ran() {  # FOLDER
-  (cd "$1" && ls -- *.ran 2>/dev/null | sed 's/\.ran$//' | tr '\n' ' ')
+  (cd "$1" && ls -- *.ran 2>/dev/null | sed 's/\.ran$//' | paste -sd ' ')
 }
 
 # The header: the load configuration resolves the static imports from the system folder
@@ -75,7 +75,7 @@ planted_header() {  # EXE
   header=$("$objdump" -p "$1")
   base=$((16#$(awk '$1 == "ImageBase" { print $2 }' <<<"$header")))
   config=$(awk '$1 == "Entry" && $2 == "a" { print $3 }' <<<"$header")
-  flags=" $(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$header" | awk 'NF == 1 { print $1 }' | tr '\n' ' ')"
+  flags=" $(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$header" | awk 'NF == 1 { print $1 }' | paste -sd ' ') "
   if [[ $flags != *" DYNAMIC_BASE "* || $flags != *" HIGH_ENTROPY_VA "* || $flags != *" NX_COMPAT "* ]]; then
     fail "Voxmere.exe's header" "its DllCharacteristics are:$flags"
   elif [[ -z $config || $config =~ ^0+$ ]]; then
@@ -83,7 +83,7 @@ planted_header() {  # EXE
   elif [[ $(image_bytes "$1" $((base + 16#$config + 0x4e)) 4) != 0008* ]]; then
     fail "Voxmere.exe's header" "the load configuration's DependentLoadFlags are not 0x800"
   else
-    pass "Voxmere.exe's header:$flags; load configuration with DependentLoadFlags 0x800"
+    pass "Voxmere.exe's header:${flags% }; load configuration with DependentLoadFlags 0x800"
   fi
 }
 
@@ -99,8 +99,7 @@ planted_voxmere() {  # ZIP
   # shellcheck disable=SC2086
   plant "$folder" $names
   local name
-  name="Voxmere.exe among planted $(tr '\n' ' ' <<<"$names")"
-  name=${name% }
+  name="Voxmere.exe among planted $(paste -sd ' ' <<<"$names")"
   WINEDLLOVERRIDES=$planted_order take_by_keyboard "$name" "$folder" "$folder/Voxmere.exe"
   ran=$(planted_ran "$folder")
   [[ -z $ran ]] || fail "$name" "the planted $ran ran"
@@ -128,6 +127,6 @@ planted_installer() {  # SETUP
   elif [[ $status != 0 || ! -f $installed/Voxmere.exe ]]; then
     fail "the installer among planted DLLs" "status $status, Voxmere.exe installed: $(ls "$installed" 2>&1 | tr '\n' ' ')"
   else
-    pass "the installer among planted $(tr '\n' ' ' <<<"$names")installed Voxmere.exe"
+    pass "the installer among planted $(paste -sd ' ' <<<"$names"): installed Voxmere.exe"
   fi
 }
