@@ -106,10 +106,10 @@ planted_voxmere() {  # ZIP
 }
 
 # The installer's stub is NSIS's: besides its imports it loads these DLLs by name as it starts
-# (NSIS 3.08). Two are left out: under Wine, uxtheme.dll and version.dll are loaded before the
-# stub's first instruction, by Wine's own comctl32 as it starts and by its user32 (an import of
-# Wine's user32), which on Windows the stub preloads from the system folder and user32 does not
-# import, respectively.
+# (NSIS 3.08). Two it loads are left out, uxtheme.dll and version.dll: under Wine they are
+# loaded before the stub's first instruction, the one by Wine's comctl32 as it starts, the other
+# as an import of Wine's user32. On Windows user32 is a known DLL that imports neither, and the
+# stub preloads uxtheme from the system folder before its controls need it.
 nsis_loads=(userenv setupapi apphelp propsys dwmapi cryptbase oleacc clbcatq ntmarta riched20 riched32 shfolder)
 
 planted_installer() {  # SETUP
