@@ -89,7 +89,6 @@ bool ReadPosition(uint64_t& frames) {
 bool g_bDeviceCountsDrops = true;
 bool g_bStarved = false;  // at the last poll
 CaptureClock::Clock::time_point g_tpLastPoll;
-CaptureClock::Clock::time_point g_tpClockStart;
 uint64_t g_qwLastPosition = 0;
 uint64_t g_qwStarvedStretch = 0;    // found in the stretch still going on...
 uint64_t g_qwStarvedStretchAt = 0;  // ...which began once the device had filled this much
@@ -207,7 +206,7 @@ void StartCaptureClock(UINT deviceNumber) {
     g_qwStarvedStretch = 0;
     g_qwStarvedStretchAt = 0;
     g_qwStarvedTold = 0;
-    g_tpLastPoll = g_tpClockStart = CaptureClock::Clock::now();
+    g_tpLastPoll = CaptureClock::Clock::now();
     g_clock.Start(g_tpLastPoll);
 }
 
@@ -237,7 +236,7 @@ std::string EndCaptureClock(bool judge) {
     const CaptureClock::Verdict verdict = g_clock.Finish(now, delivered);
     if (verdict.nothingCame)
         return "No audio came from " + CaptureDeviceName(g_uClockDevice) + " in the " +
-               Seconds(static_cast<uint64_t>(Frames(now - g_tpClockStart))) + " recorded; the file is empty.";
+               Seconds(static_cast<uint64_t>(Frames(now - g_clock.Started()))) + " recorded; the file is empty.";
     std::lock_guard<std::mutex> lock(g_hCaptureMutex);
     g_CaptureLoss.NoteMissing(verdict.missingAt, verdict.missingFrames);
     return "";

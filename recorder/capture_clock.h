@@ -46,6 +46,7 @@ public:
     // At Stop, after the last Poll: the shortfall beyond the source's own lag, whether or not
     // the audio flows steadily, or that nothing came at all. Never a stall.
     Verdict Finish(Clock::time_point now, uint64_t delivered);
+    Clock::time_point Started() const { return start_; }
 
 private:
     void Advance(Clock::time_point now, uint64_t delivered);
