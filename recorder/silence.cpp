@@ -1,7 +1,6 @@
 #include "silence.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "audio_format.h"
 #include "capture.h"
@@ -26,11 +25,12 @@ void SilenceWatch::Reset() {
 }
 
 void SilenceWatch::Note(const short* samples, uint64_t frames) {
-    if (heardSound_)
+    if (heardSound_.load())
         return;
     const short* end = samples + frames * kAudioChannels;
-    heardSound_ = std::find_if(samples, end, [](short sample) { return sample != 0; }) != end;
-    if (!heardSound_)
+    if (std::find_if(samples, end, [](short sample) { return sample != 0; }) != end)
+        heardSound_ = true;
+    else
         silentFrames_ += frames;
 }
 
@@ -41,13 +41,9 @@ void StartSilenceWatch(UINT deviceNumber, bool monitor) {
 }
 
 std::string CheckSilence() {
-    if (g_bNoticeTold || g_bMonitor)
+    if (g_bNoticeTold || g_bMonitor || g_CaptureSilence.HeardSound() ||
+        g_CaptureSilence.SilentFrames() < kNoticeFrames)
         return "";
-    {
-        std::lock_guard<std::mutex> lock(g_hCaptureMutex);
-        if (g_CaptureSilence.HeardSound() || g_CaptureSilence.SilentFrames() < kNoticeFrames)
-            return "";
-    }
     g_bNoticeTold = true;
     return "Nothing but silence has come from " + CaptureDeviceName(g_uSilenceDevice) + " for " +
            std::to_string(kNoticeFrames / kAudioSampleRate) + " seconds: " + kInputCauses +

@@ -8,10 +8,12 @@
 // an output, which is silent whenever nothing plays) that has given 15 s of silence and nothing
 // else, once, while the take goes on; and any take that was silence throughout, at its end.
 //
-// Threads: g_CaptureSilence under g_hCaptureMutex (Note by the buffer handler, Reset by the
-// worker as a session starts); the functions below on the worker only.
+// Threads: g_CaptureSilence is changed under g_hCaptureMutex (Note by the buffer handler, Reset
+// by the worker as a session starts) and read by the worker without it: a poll must never wait
+// for a handler that is slow to write. The functions below run on the worker only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -22,13 +24,13 @@ public:
     void Reset();
     // frames of 16-bit stereo audio at samples were written to the file.
     void Note(const short* samples, uint64_t frames);
-    bool HeardSound() const { return heardSound_; }
+    bool HeardSound() const { return heardSound_.load(); }
     // Frames written before the first sound: all of them while HeardSound is false.
-    uint64_t SilentFrames() const { return silentFrames_; }
+    uint64_t SilentFrames() const { return silentFrames_.load(); }
 
 private:
-    bool heardSound_ = false;
-    uint64_t silentFrames_ = 0;
+    std::atomic<bool> heardSound_{false};
+    std::atomic<uint64_t> silentFrames_{0};
 };
 
 extern SilenceWatch g_CaptureSilence;
