@@ -16,6 +16,16 @@ void StartGtk(char* program) {
     g_set_prgname(VOXMERE_APP_ID);
     g_set_application_name("Voxmere");
 
+    // Voxmere draws nothing with OpenGL, but the first GTK program on an X display probes it
+    // while opening the display, to choose its visuals: that loads a GL driver (with LLVM for
+    // a software one), about half the program's memory and part of its start-up. GDK's own
+    // switch turns the probe off, unless the person's environment already says what GL should
+    // do. The setting is read once, at the open below, and is not handed on to what the
+    // program starts later (the browser for the manual).
+    const bool glChosen = std::getenv("GDK_GL") != nullptr;
+    if (!glChosen)
+        setenv("GDK_GL", "disable", 0);
+
     // GDK alone opens the display: a failed open leaves it able to try again, and once one
     // succeeded, wx's start of GTK finds the display open. GTK itself is left to wx, which
     // sets it up its own way (the locale, for one) before starting it. Only an X server
@@ -27,9 +37,11 @@ void StartGtk(char* program) {
         int count = 1;
         char** argv = arguments;
         if (gdk_init_check(&count, &argv) || --attemptsLeft == 0)
-            return;
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    if (!glChosen)
+        unsetenv("GDK_GL");
 }
 
 void NameWindowForDesktop(wxTopLevelWindow& window) {

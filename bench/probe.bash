@@ -79,6 +79,30 @@ wakeups_between() {
     REPLY=$total
 }
 
+# REPLY: "resident proportional private" memory of process $1 in KiB, from smaps_rollup
+# (private: Private_Clean + Private_Dirty); "0 0 0" once it has gone.
+memory() {
+    local key value rss=0 pss=0 private=0
+    while read -r key value _; do
+        case $key in
+            Rss:) rss=$value ;;
+            Pss:) pss=$value ;;
+            Private_Clean: | Private_Dirty:) private=$((private + value)) ;;
+        esac
+    done 2>/dev/null </proc/"$1"/smaps_rollup || true
+    REPLY="$rss $pss $private"
+}
+
+# Raises each figure of the "rss pss private" peak named $1 to process $2's, where higher.
+raise_memory_peak() {
+    local -n peak=$1
+    local -a now old
+    memory "$2"
+    read -ra now <<<"$REPLY"
+    read -ra old <<<"${peak:-0 0 0}"
+    peak="$((now[0] > old[0] ? now[0] : old[0])) $((now[1] > old[1] ? now[1] : old[1])) $((now[2] > old[2] ? now[2] : old[2]))"
+}
+
 # Whether one of the processes has the file open.
 holds_open() {
     local file=$1 pid fd
@@ -101,16 +125,22 @@ holds_open() {
 #   S_WINDOW    the steady-state window, from WARM_SECONDS after the start to the stop request
 #   S_CPU       CPU ticks and S_WAKEUPS voluntary switches of PIDS in that window
 #   S_THREADS0, S_THREADS1  per-thread snapshots (threads) of PIDS[0] at the window's ends
+#   S_MEMORY    the peak "rss pss private" (memory, KiB) of PIDS[0], sampled once a second
 hold_session() {
     local file=$1 seconds=$2
     shift 2
     local warm_end=$((T_START + WARM_SECONDS * 1000000)) end=$((T_START + seconds * 1000000))
-    local t t0="" cpu0 wake0
+    local t t0="" cpu0 wake0 sampled=0
     S_FIRST=""
+    S_MEMORY=""
     for (( ; ; )); do
         t=${EPOCHREALTIME/./}
         if [[ -z $S_FIRST && -s $file ]]; then
             S_FIRST=$((t - T_START))
+        fi
+        if ((t >= sampled + 1000000)); then
+            raise_memory_peak S_MEMORY "${PIDS[0]}"
+            sampled=$t
         fi
         if [[ -z $t0 ]] && ((t >= warm_end)); then
             threads S_THREADS0 "${PIDS[0]}"
@@ -124,6 +154,7 @@ hold_session() {
         nap 0.01
     done
     threads S_THREADS1 "${PIDS[0]}"
+    raise_memory_peak S_MEMORY "${PIDS[0]}"
     cpu_ticks "${PIDS[@]}"
     S_CPU=$((REPLY - cpu0))
     wakeups "${PIDS[@]}"

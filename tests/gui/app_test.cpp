@@ -118,6 +118,13 @@ public:
                                       " --name '^Voxmere$' 2>/dev/null");
         return ids.empty() ? 0 : 1 + static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
     }
+    // The files the process has mapped: its libraries among them.
+    std::string Maps() const {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/maps");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
     std::string Log() const {
         std::ifstream in(folder_ / "voxmere.log");
         std::stringstream text;
@@ -180,6 +187,25 @@ TEST_F(AppTest, WindowClassNamesTheDesktopEntry) {
     Voxmere voxmere(folder_);
     ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
     EXPECT_EQ(voxmere.Property("WM_CLASS"), "WM_CLASS(STRING) = \"" + id + "\", \"" + id + "\"");
+    voxmere.Keys("key Escape");
+    EXPECT_EQ(voxmere.Wait(), 0) << voxmere.Log();
+}
+
+// Voxmere draws nothing with OpenGL: no GL driver is loaded to open the display, unless the
+// environment asks for GL itself.
+TEST_F(AppTest, NoGraphicsDriverIsLoadedUnlessTheEnvironmentAsksForGl) {
+    {
+        Voxmere voxmere(folder_);
+        ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+        EXPECT_EQ(voxmere.Maps().find("libGLX"), std::string::npos) << voxmere.Maps();
+        voxmere.Keys("key Escape");
+        EXPECT_EQ(voxmere.Wait(), 0) << voxmere.Log();
+    }
+    setenv("GDK_GL", "always", 1);
+    Voxmere voxmere(folder_);
+    unsetenv("GDK_GL");
+    ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+    EXPECT_NE(voxmere.Maps().find("libGLX"), std::string::npos) << "GDK_GL=always was not honoured";
     voxmere.Keys("key Escape");
     EXPECT_EQ(voxmere.Wait(), 0) << voxmere.Log();
 }
