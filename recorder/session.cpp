@@ -11,6 +11,7 @@
 #include "capture_clock.h"
 #include "encoder.h"
 #include "failure.h"
+#include "keep_awake.h"
 
 std::atomic<int32_t> g_bRecording{0};
 std::atomic<RecordThread*> g_hRecordThread{nullptr};
@@ -133,6 +134,7 @@ uint32_t RecordThreadProc(void* parameter) {
         capturing = started == MMSYSERR_NOERROR;
         if (capturing) {
             StartCaptureClock(settings.deviceNumber);
+            BeginKeepAwake(settings.outputPath);  // after the start, which it must not delay
         } else {
             RecordFailure("Cannot start capturing: " + CaptureErrorText(started));
         }
@@ -144,6 +146,7 @@ uint32_t RecordThreadProc(void* parameter) {
         std::this_thread::sleep_for(kPollInterval);
         if (capturing)
             stalled = CheckCaptureClock();
+        ServeKeepAwake();
     }
 
     if (capturing)
@@ -154,6 +157,7 @@ uint32_t RecordThreadProc(void* parameter) {
     if (!stalled.empty())
         RecordFailure(stalled);
     CloseEncoder();
+    EndKeepAwake();
     TellWindow(g_CaptureLoss.Describe());
 
     self->stored.wait(false);
