@@ -68,9 +68,6 @@ class Voxmere:
                                           " --name '^Voxmere$'").split() if w != self.window][0]
         self.keys("windowfocus", "--sync", message, "sleep", "0.3", "key", "Return", "sleep", "0.3")
 
-    def signal(self, signo):
-        self.process.send_signal(signo)
-
     def close(self):
         self.keys("windowfocus", "--sync", self.window, "key", "Escape")
         return self.process.wait(timeout=20)
@@ -191,7 +188,7 @@ class KeepAwakeTest(dbusmock.DBusTestCase):
                 voxmere = self.start()
                 voxmere.keys("key", "Return")
                 self.assert_holds_one_of_each()
-                voxmere.signal(signo)
+                voxmere.process.send_signal(signo)
                 self.assertEqual(voxmere.process.wait(timeout=10), -signo, voxmere.log())
                 self.assert_none_left()
                 os.remove(os.path.join(self.folder, "RecordedAudio.mp3"))  # no replace question next
@@ -210,16 +207,18 @@ class KeepAwakeTest(dbusmock.DBusTestCase):
         voxmere = self.start()
         # Stopped while the question is still out: the stop does not wait for it.
         voxmere.keys("key", "Return", "sleep", "0.5", "key", "Return", "sleep", "0.5")
-        self.assertEqual(self.portal_held(), [])
+        wait_for(lambda: self.portal_held() == [], "the portal's release")
         os.remove(os.path.join(self.folder, "RecordedAudio.mp3"))  # no replace question next
         take = subprocess.Popen(["xdotool", "key", "Return", "sleep", "3", "key", "Return", "sleep", "0.5"])
         wait_for(lambda: self.portal_held() == [(4, REASON)], "the portal's inhibitor")
         take.wait()
-        self.assertEqual(self.portal_held(), [])
+        wait_for(lambda: self.portal_held() == [], "the portal's release")
         self.assertEqual(voxmere.close(), 0, voxmere.log())
         self.assert_records(3)
-        self.assertEqual(voxmere.log(), "Voxmere: the computer may fall asleep during this recording: "
-                                        "logind did not answer within a second.\n")
+        # Told once a session, by the take; the quick session is told too if its stop came late.
+        told = ("Voxmere: the computer may fall asleep during this recording: "
+                "logind did not answer within a second.")
+        self.assertIn(voxmere.log().splitlines(), ([told], [told, told]))
         # The answers it gives once it wakes find no one to hold them.
         self.logind_process.send_signal(signal.SIGCONT)
         self.assert_none_left()
@@ -230,14 +229,15 @@ class KeepAwakeTest(dbusmock.DBusTestCase):
         self.cleanups.append(server.stop)
         voxmere = self.start(dict(os.environ, PULSE_SERVER=server.address))
         voxmere.keys("key", "Return", "sleep", "3")
-        voxmere.signal(signal.SIGSTOP)
+        voxmere.process.send_signal(signal.SIGSTOP)
         server.process.send_signal(signal.SIGSTOP)
         time.sleep(10)
         server.process.send_signal(signal.SIGCONT)
-        voxmere.signal(signal.SIGCONT)
-        try:  # the session ended and says why...
-            wait_for(lambda: voxmere.windows() == 2, "a message", 5)
-        except AssertionError:  # ...or went on, and Stop tells what was lost
+        voxmere.process.send_signal(signal.SIGCONT)
+        # Its first polls after waking decide: the session ends and says why, or goes on
+        # (still holding the computer awake) and Stop tells what was lost.
+        time.sleep(2)
+        if all(self.held()):
             voxmere.keys("key", "Return")
         voxmere.answer_message()
         self.assert_none_left()
