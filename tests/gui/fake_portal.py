@@ -35,9 +35,8 @@ def Inhibit(self, window, flags, options, sender):
     token = str(options.get("handle_token", f"t{len(mockobject.portal_inhibits) + len(self.call_log)}"))
     handle = f"/org/freedesktop/portal/desktop/request/{sender[1:].replace('.', '_')}/{token}"
     mockobject.portal_inhibits[handle] = (sender, int(flags), str(options.get("reason", "")))
-    self.AddObject(handle, REQUEST_IFACE, {}, [
-        ("Close", "", "", f"portal_inhibits.pop('{handle}', None); objects['{MAIN_OBJ}'].RemoveObject('{handle}')"),
-    ])
+    close = f"portal_inhibits.pop('{handle}', None); objects['{MAIN_OBJ}'].RemoveObject('{handle}')"
+    self.AddObject(handle, REQUEST_IFACE, {}, [("Close", "", "", close)])
     return dbus.ObjectPath(handle)
 
 
