@@ -9,6 +9,8 @@
 //     in the file;
 //   - a source that fell behind and then flows again has lost the difference, which is told
 //     at Stop with the session's other loss;
+//   - a sleep of the computer is time in which the source delivered nothing: a stall, or a
+//     loss once it flows again, never a splice of the audio after it onto the audio before;
 //   - a source that keeps up says nothing. Its start-up latency, a delivery rhythm of 100 ms
 //     or more, scheduling jitter and a device clock that drifts from ours never count: a
 //     shortfall counts only once it is larger than those, and only once the audio flows
@@ -26,11 +28,12 @@
 #include <deque>
 #include <string>
 
+#include "sleep_counting_clock.h"
 #include "wavein.h"
 
 class CaptureClock {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = SleepCountingClock;
 
     struct Verdict {
         uint64_t missingFrames = 0;  // audio found missing at this poll...

@@ -12,6 +12,7 @@
 #include "capture_clock.h"
 #include "encoder.h"
 #include "failure.h"
+#include "keep_awake.h"
 #include "silence.h"
 
 std::atomic<int32_t> g_bRecording{0};
@@ -144,6 +145,7 @@ uint32_t RecordThreadProc(void* parameter) {
         capturing = started == MMSYSERR_NOERROR;
         if (capturing) {
             StartCaptureClock(settings.deviceNumber);
+            BeginKeepAwake(settings.outputPath);  // after the start, which it must not delay
         } else {
             RecordFailure("Cannot start capturing: " + CaptureErrorText(started));
         }
@@ -160,6 +162,7 @@ uint32_t RecordThreadProc(void* parameter) {
             if (!notice.empty() && g_noticeHandler)
                 g_noticeHandler(notice);
         }
+        ServeKeepAwake();
     }
 
     if (capturing) {
@@ -172,6 +175,7 @@ uint32_t RecordThreadProc(void* parameter) {
     if (!sourceFault.empty())
         RecordFailure(sourceFault);
     CloseEncoder();
+    EndKeepAwake();
     TellWindow({g_CaptureLoss.Describe(), DescribeSilence()});
 
     self->stored.wait(false);
