@@ -108,13 +108,53 @@ std::string CaptureDeviceName(UINT deviceNumber) {
     return "\"" + ToUtf8(caps.szPname) + "\"";
 }
 
-std::string CaptureErrorText(MMRESULT code) {
+namespace {
+// The sound server's words for the last failure, when it gave any: they name the cause.
+std::string ServerWords() {
     const char* server = waveInLastServerError();
-    if (server != nullptr && server[0] != '\0')
-        return server;
+    return server != nullptr ? server : "";
+}
+
+// The system's text for code, after what happened and what to do when the person can act on it.
+std::string Worded(MMRESULT code, const char* action) {
     WCHAR text[256] = {};
     waveInGetErrorTextW(code, text, 256);
-    return ToUtf8(text);
+    if (action == nullptr)
+        return ToUtf8(text);
+    return std::string(action) + " (" + ToUtf8(text) + ")";
+}
+
+// What a person can do about a code that has a cause they can act on, or null. Only codes
+// that stand alone: a server that gave words said more than the code.
+const char* ActionFor(MMRESULT code) {
+    switch (code) {
+        case MMSYSERR_ALLOCATED:
+            return "it is in use by another program. Close that program, or choose another input device.";
+        case MMSYSERR_BADDEVICEID:
+        case MMSYSERR_NODRIVER:
+            return "it is no longer connected. Connect it again, or choose another input device.";
+        default:
+            return nullptr;
+    }
+}
+
+// Why the device did not open. Windows answers an open that its privacy settings refuse with
+// nothing more precise than MMSYSERR_ERROR (when it does not open and deliver silence).
+std::string OpenErrorText(MMRESULT code) {
+    const std::string server = ServerWords();
+    if (!server.empty())
+        return server;
+    if (code == MMSYSERR_ERROR)
+        return Worded(code,
+                      "Windows may be blocking access to the microphone. Allow it in Settings, Privacy & "
+                      "security, Microphone, then press Start again.");
+    return Worded(code, ActionFor(code));
+}
+}  // namespace
+
+std::string CaptureErrorText(MMRESULT code) {
+    const std::string server = ServerWords();
+    return server.empty() ? Worded(code, ActionFor(code)) : server;
 }
 
 int OpenCapture(UINT deviceNumber) {
@@ -142,7 +182,7 @@ int OpenCapture(UINT deviceNumber) {
                                        reinterpret_cast<DWORD_PTR>(&WaveInProc), 0, CALLBACK_FUNCTION);
     if (opened != MMSYSERR_NOERROR) {
         g_hWaveIn = nullptr;  // nothing allocated yet, nothing to close
-        RecordFailure("Cannot open " + CaptureDeviceName(deviceNumber) + ": " + CaptureErrorText(opened));
+        RecordFailure("Cannot open " + CaptureDeviceName(deviceNumber) + ": " + OpenErrorText(opened));
         return 0;
     }
 

@@ -70,7 +70,11 @@ void CloseCapture();
 // How messages name device deviceNumber: its product name in quotes.
 std::string CaptureDeviceName(UINT deviceNumber);
 
-// The device's or the server's words for a failed device operation.
+// The server's words for a failed device operation; without them, the system's text for
+// code, led for the codes a person can act on by what happened and what to do: another
+// program holds the device (MMSYSERR_ALLOCATED), or it is gone (MMSYSERR_BADDEVICEID,
+// MMSYSERR_NODRIVER). A phrase about the device: "it is no longer connected. ..." follows
+// the device's name and a colon.
 std::string CaptureErrorText(MMRESULT code);
 
 // The device callback: WIM_DATA goes to OnBufferFilled; anything else is ignored.
