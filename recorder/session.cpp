@@ -127,14 +127,17 @@ uint32_t RecordThreadProc(void* parameter) {
     // The encoder and the file first, so the first filled buffer finds them ready; a
     // session that cannot record ends here rather than pretending to.
     bool capturing = false;
+    UINT device = settings.deviceNumber;
     if (OpenEncoder(ParseBitRate(settings.bitRateText), kAudioSampleRate, 0, settings.outputPath) == 1 &&
-        OpenCapture(settings.deviceNumber) == 1) {
+        (settings.device ? OpenShownDevice(settings.deviceNumber, *settings.device, &device)
+                         : OpenCapture(device)) == 1) {
         const MMRESULT started = waveInStart(g_hWaveIn);
         capturing = started == MMSYSERR_NOERROR;
         if (capturing) {
-            StartCaptureClock(settings.deviceNumber);
+            StartCaptureClock(device);
         } else {
-            RecordFailure("Cannot start capturing: " + CaptureErrorText(started));
+            RecordFailure("Cannot start capturing from " + CaptureDeviceName(device) + ": " +
+                          CaptureErrorText(started));
         }
     }
 

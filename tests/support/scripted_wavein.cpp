@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -25,6 +26,7 @@ struct State {
     std::mutex lock;
     std::condition_variable changed;
     std::vector<scripted::Device> devices;
+    std::optional<std::vector<scripted::Device>> devicesAtOpen;
     MMRESULT openRefusal = MMSYSERR_NOERROR;
     std::string openRefusalText;
     MMRESULT startRefusal = MMSYSERR_NOERROR;
@@ -137,6 +139,7 @@ void Reset() {
     State& s = S();
     std::lock_guard<std::mutex> lock(s.lock);
     s.devices.clear();
+    s.devicesAtOpen.reset();
     s.openRefusal = MMSYSERR_NOERROR;
     s.startRefusal = MMSYSERR_NOERROR;
     s.addBuffersLeft = -1;
@@ -157,6 +160,11 @@ void Reset() {
 void SetDevices(std::vector<Device> devices) {
     std::lock_guard<std::mutex> lock(S().lock);
     S().devices = std::move(devices);
+}
+
+void SetDevicesAtOpen(std::vector<Device> devices) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().devicesAtOpen = std::move(devices);
 }
 
 void RefuseOpen(MMRESULT code, std::string serverText) {
@@ -292,6 +300,8 @@ MMRESULT waveInGetDevCapsW(UINT_PTR uDeviceID, WAVEINCAPSW* pwic, UINT cbwic) {
         return MMSYSERR_NODRIVER;
     std::memset(pwic, 0, sizeof(*pwic));
     s.devices[uDeviceID].name.copy(pwic->szPname, MAXPNAMELEN - 1);
+    pwic->wMid = s.devices[uDeviceID].manufacturer;
+    pwic->wPid = s.devices[uDeviceID].product;
     pwic->wChannels = 2;
     return MMSYSERR_NOERROR;
 }
@@ -312,6 +322,8 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
     s.serverError.clear();
     s.open = true;
     s.deviceNumber = uDeviceID;
+    if (s.devicesAtOpen)
+        s.devices = *std::exchange(s.devicesAtOpen, std::nullopt);
     s.lostFrames = 0;
     s.captured = {};
     s.format = *pwfx;

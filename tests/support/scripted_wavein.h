@@ -15,11 +15,16 @@ namespace scripted {
 struct Device {
     std::wstring name;
     bool capsFail = false;  // waveInGetDevCapsW fails for it
+    WORD manufacturer = 0;  // wMid
+    WORD product = 0;       // wPid
 };
 
 // Forgets every device, refusal and call; waits for pending reports first.
 void Reset();
 void SetDevices(std::vector<Device> devices);
+// The next waveInOpen, once it has taken its device number, replaces the devices: the
+// system's numbers moving while a device opens.
+void SetDevicesAtOpen(std::vector<Device> devices);
 
 // The next waveInOpen fails with code, the server's words being serverText.
 void RefuseOpen(MMRESULT code, std::string serverText);

@@ -315,6 +315,38 @@ TEST_F(SessionTest, NoSelectedDeviceOpensTheDefaultOne) {
     EXPECT_EQ(scripted::OpenedDeviceNumber(), WAVE_MAPPER);
 }
 
+// The list was filled with Line In as device 1; the system's numbers have moved since.
+TEST_F(SessionTest, StartOpensTheDeviceTheListShowedWhereverItNowSitsOrRefuses) {
+    const scripted::Device lineIn{L"Line In", false, 0x11, 0x22};
+    button_.settings.deviceNumber = 1;
+    button_.settings.device = DeviceIdentity{L"Line In", 0x11, 0x22};
+
+    // A headset plugged in before it, and a device of the same name that is another product.
+    scripted::SetDevices({{L"Default source"}, {L"Headset"}, {L"Line In", false, 0x11, 0x23}, lineIn});
+    StartAndWaitForCapture();
+    EXPECT_EQ(scripted::OpenedDeviceNumber(), 3u);
+    ToggleRecording(button_);
+
+    // The numbers move again while it opens: what opened at 3 is not it, so it is closed and
+    // Line In opened where it now sits.
+    scripted::SetDevicesAtOpen({lineIn, {L"Default source"}});
+    StartAndWaitForCapture();
+    EXPECT_EQ(scripted::OpenedDeviceNumber(), 0u);
+    ToggleRecording(button_);
+    EXPECT_TRUE(Causes().empty());
+
+    // Unplugged: nothing else is recorded in its place.
+    scripted::SetDevices({{L"Default source"}, {L"Headset"}});
+    const size_t callsBefore = scripted::Calls().size();
+    ASSERT_TRUE(ToggleRecording(button_));
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }));
+    EXPECT_EQ(scripted::Calls().size(), callsBefore) << "a device was opened";
+    ASSERT_EQ(Causes().size(), 1u);
+    EXPECT_EQ(Causes()[0],
+              "Cannot open \"Line In\": it is no longer connected. Connect it again, or choose another input "
+              "device.");
+}
+
 // A session that cannot record ends by itself and says why, once; the button keeps reading
 // "Stop Recording" until the window answers with the stop path.
 struct FailureCase {
@@ -348,8 +380,24 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"DeviceRefuses",
                     [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_ALLOCATED, "Connection refused"); },
                     "Cannot open \"Default source\": Connection refused"},
-        FailureCase{"StartRefused", [](SessionTest&) { scripted::RefuseStart(MMSYSERR_NOTENABLED); },
-                    "Cannot start capturing"},
+        // Without a server's words the code is all there is: worded for the person, the
+        // system's own text kept.
+        FailureCase{"DeviceInUse", [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_ALLOCATED, ""); },
+                    "Cannot open \"Default source\": it is in use by another program. Close that program, or "
+                    "choose another input device. (scripted device error 4)"},
+        FailureCase{"DeviceGone", [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_BADDEVICEID, ""); },
+                    "Cannot open \"Default source\": it is no longer connected. Connect it again, or choose "
+                    "another input device. (scripted device error 2)"},
+        FailureCase{"DriverGone", [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_NODRIVER, ""); },
+                    "\": it is no longer connected. Connect it again, or choose another input device. "
+                    "(scripted device error 6)"},
+        FailureCase{
+            "AccessBlocked", [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_ERROR, ""); },
+            "Cannot open \"Default source\": Windows may be blocking access to the microphone. Allow "
+            "it in Settings, Privacy & security, Microphone, then press Start again. (scripted device "
+            "error 1)"},
+        FailureCase{"StartRefused", [](SessionTest&) { scripted::RefuseStart(MMSYSERR_NODRIVER); },
+                    "Cannot start capturing from \"Default source\": it is no longer connected."},
         FailureCase{"EncoderMissing", [](SessionTest&) { g_pszEncoderLibrary = "/nonexistent/lame_enc.so"; },
                     "/nonexistent/lame_enc.so"},
         FailureCase{"StreamRefused", [](SessionTest& t) { t.UseModule("failing_init"); }, "refused 128 kbps"},
