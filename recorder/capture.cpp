@@ -41,6 +41,10 @@ std::atomic<bool> g_bDraining{false};
 // How long CloseCapture waits for the device to give back its buffers. The device hands
 // them back at once on reset; only a broken device takes longer.
 constexpr auto kBufferReturnLimit = std::chrono::seconds(5);
+// The wait after a reset that failed: such a device hands back nothing more (Windows' waveIn
+// on a device that went away mid-take), only what the stop handed back, whose report is
+// already under way. Waiting longer would only keep the person from hearing what happened.
+constexpr auto kFailedResetLimit = std::chrono::milliseconds(300);
 
 // The device's count of dropped frames when the handler last looked.
 uint64_t g_qwDeviceLostFrames = 0;
@@ -228,10 +232,11 @@ void CloseCapture() {
     // reports from inside waveInStop and waveInReset and waits until the callback returns,
     // and the callback takes the lock.
     waveInStop(g_hWaveIn);
-    waveInReset(g_hWaveIn);
+    const MMRESULT reset = waveInReset(g_hWaveIn);
 
     // The reports need the lock to be handled: wait for them without it.
-    const auto deadline = std::chrono::steady_clock::now() + kBufferReturnLimit;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          (reset == MMSYSERR_NOERROR ? kBufferReturnLimit : kFailedResetLimit);
     while (g_dwBuffersOut.load() != 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -214,6 +214,8 @@ std::string CheckCaptureClock() {
         return "Recording stopped because " + CaptureDeviceName(g_uClockDevice) +
                " delivered no audio at all in " +
                std::to_string(std::chrono::seconds(kFirstAudioLimit).count()) + " seconds.";
-    return "Recording stopped because no audio has come from " + CaptureDeviceName(g_uClockDevice) +
-           " since " + RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) + ".";
+    return "Recording stopped because " + CaptureDeviceName(g_uClockDevice) +
+           " stopped delivering audio at " +
+           RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) +
+           ": it may have been unplugged, or it failed.";
 }

@@ -154,8 +154,11 @@ uint32_t RecordThreadProc(void* parameter) {
     // Capture before the encoder: once CloseCapture returns no buffer is being handled and
     // none will be, so the encoder and the file can close safely.
     CloseCapture();
-    if (!stalled.empty())
-        RecordFailure(stalled);
+    if (!stalled.empty()) {
+        // The stall is the cause; what the teardown of a device that stopped found follows.
+        const std::string teardown = TakeFailure();
+        RecordFailure(teardown.empty() ? stalled : stalled + " " + teardown);
+    }
     CloseEncoder();
     TellWindow(g_CaptureLoss.Describe());
 

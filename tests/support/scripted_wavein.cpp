@@ -42,6 +42,7 @@ struct State {
     DWORD_PTR instance = 0;
     std::deque<WAVEHDR*> queue;
     bool breakOnReset = false;
+    MMRESULT brokenResetResult = MMSYSERR_NOERROR;
     bool stopHangs = false;
     std::vector<WAVEHDR*> kept;  // held by a detached device
     uint32_t headFilled = 0;     // bytes already in the head buffer
@@ -215,9 +216,10 @@ void CountOnlyBufferedAudio() {
     S().onlyBuffered = true;
 }
 
-void BreakOnReset() {
+void BreakOnReset(MMRESULT result) {
     std::lock_guard<std::mutex> lock(S().lock);
     S().breakOnReset = true;
+    S().brokenResetResult = result;
 }
 
 void ReportKept(uint32_t bytes) {
@@ -419,6 +421,7 @@ MMRESULT waveInReset(HWAVEIN hwi) {
     if (!Known(hwi))
         return MMSYSERR_INVALHANDLE;
     bool first = true;
+    MMRESULT result = MMSYSERR_NOERROR;
     if (s.breakOnReset) {
         if (s.capturing && s.headFilled > 0) {
             HandBack(s, s.queue.front(), s.headFilled, true);
@@ -428,6 +431,7 @@ MMRESULT waveInReset(HWAVEIN hwi) {
         s.queue.clear();
         s.breakOnReset = false;
         s.open = false;  // detached: it answers no more calls, and a fresh one may open
+        result = s.brokenResetResult;
     }
     while (!s.queue.empty()) {
         WAVEHDR* head = s.queue.front();
@@ -437,7 +441,7 @@ MMRESULT waveInReset(HWAVEIN hwi) {
     }
     s.headFilled = 0;
     SetCapturing(s, false);
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
 MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {

@@ -44,8 +44,9 @@ bool FillPartly(uint32_t bytes);
 void LoseFrames(uint64_t frames);
 // The next waveInReset acts as a broken driver: it hands back the buffer being filled but
 // keeps the queued ones, and the device is then detached (the next waveInOpen opens a fresh
-// one) and holds them until ReportKept.
-void BreakOnReset();
+// one) and holds them until ReportKept. The reset returns result (a device that went away
+// mid-take fails it).
+void BreakOnReset(MMRESULT result = MMSYSERR_NOERROR);
 // The detached device writes bytes of audio into each buffer it kept and reports it, late.
 void ReportKept(uint32_t bytes);
 // waveInStop blocks, as a driver that never returns, until ReleaseStop (or Reset).

@@ -530,6 +530,29 @@ TEST_F(SessionTest, HandlerHoldingEveryBufferIsTheComputersLossNotAStalledSource
     EXPECT_STREQ(at, "0:03") << causes[0];
 }
 
+// Windows' waveIn on a device unplugged mid-take: its position stands still, the stop hands
+// back the buffer being filled, and the reset fails and keeps the others for good. The person
+// hears of it within 4 s, by the device's name, and the file holds all that came.
+TEST_F(SessionTest, ADeviceThatStopsDeliveringIsToldPromptlyByNameWithAllItsAudioKept) {
+    scripted::CountOnlyBufferedAudio();
+    StartAndWaitForCapture();
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    ASSERT_TRUE(scripted::FillPartly(kSecond / 2));
+    const auto lastAudio = std::chrono::steady_clock::now();
+    scripted::BreakOnReset(MMSYSERR_ERROR);
+    ASSERT_TRUE(WaitUntil([this] { return !Causes().empty(); }, 10000ms)) << "still pretending to record";
+    EXPECT_LT(std::chrono::steady_clock::now() - lastAudio, 4s);
+    EXPECT_EQ(
+        Causes()[0],
+        "Recording stopped because \"Default source\" stopped delivering audio at 0:01: it may have been "
+        "unplugged, or it failed. The input device did not give back its buffers; it was left open.");
+    auto expected = FakeChunk(1, 88200, 0);
+    const auto half = FakeChunk(2, 44100, FirstValueOfSecond(1));
+    expected.insert(expected.end(), half.begin(), half.end());
+    expected.insert(expected.end(), {'T', 'A', 'I', 'L'});
+    EXPECT_EQ(ReadBytes(Path("out.mp3")), expected);
+}
+
 // A device that keeps its buffers past the stop's limit is given up on. It may still write
 // into them and report them: the next session must have buffers and headers of its own, and
 // such a late report must reach nothing of it (under the sanitizers: no freed memory either).
