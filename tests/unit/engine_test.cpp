@@ -199,7 +199,7 @@ TEST_F(CaptureTest, FullDiskEndsTheSessionAndStopsQueueing) {
     OpenAll(L"/dev/full");
     Fill(kSecond);
     EXPECT_TRUE(g_bSessionFailed.load());
-    EXPECT_NE(TakeFailure().find("No space left on device"), std::string::npos);
+    EXPECT_NE(TakeFailure().find(SystemWords(SystemError::kDiskFull)), std::string::npos);
     EXPECT_EQ(scripted::QueuedCount(), 2u);
 }
 
@@ -438,8 +438,7 @@ TEST_F(SessionTest, FailedWriteMidSessionEndsItAndSaysWhy) {
         << "recording went on after the failure";
     const auto causes = Causes();
     ASSERT_EQ(causes.size(), 1u);
-    EXPECT_NE(causes[0].find("Writing \"/dev/full\" failed: No space left on device"), std::string::npos)
-        << causes[0];
+    EXPECT_EQ(causes[0], "Writing \"/dev/full\" failed: " + SystemWords(SystemError::kDiskFull));
     EXPECT_FALSE(scripted::IsOpen());
 }
 
