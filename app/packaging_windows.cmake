@@ -5,6 +5,7 @@ set_target_properties(voxmere PROPERTIES OUTPUT_NAME Voxmere WIN32_EXECUTABLE ON
 # The capture backend after the engine that calls it.
 target_link_libraries(voxmere PRIVATE voxmere_ui voxmere_recorder voxmere_wavein_win32)
 add_dependencies(voxmere lame_enc)
+include(${CMAKE_CURRENT_LIST_DIR}/dll_search_windows.cmake)
 
 # The icon: the red disc at 48, 32, 24 and 16 pixels, made from the same images as on Linux.
 find_program(VOXMERE_MAGICK NAMES magick convert REQUIRED)

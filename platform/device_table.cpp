@@ -21,6 +21,7 @@ constexpr DWORD kWaveFormat4S16 = 0x00000800;  // 44.1 kHz, stereo, 16-bit
 struct SourceEntry {
     std::string name;
     std::string description;
+    bool monitor;  // records what a sink plays
 };
 
 std::mutex g_tableMutex;
@@ -29,7 +30,6 @@ bool g_tableTaken = false;
 
 struct SourceRecord {
     uint32_t index;
-    bool monitor;
     SourceEntry entry;
 };
 
@@ -75,10 +75,9 @@ bool QuerySources(std::vector<SourceEntry>& table, std::string& error) {
                 q->connection->Signal();
                 return;
             }
-            q->sources.push_back(
-                {info->index,
-                 info->monitor_of_sink != PA_INVALID_INDEX,
-                 {info->name, info->description != nullptr ? info->description : info->name}});
+            q->sources.push_back({info->index,
+                                  {info->name, info->description != nullptr ? info->description : info->name,
+                                   info->monitor_of_sink != PA_INVALID_INDEX}});
         },
         &query);
     bool answered = false;
@@ -111,7 +110,7 @@ bool QuerySources(std::vector<SourceEntry>& table, std::string& error) {
     for (int pass = 0; pass < 3; ++pass) {
         for (const SourceRecord& source : query.sources) {
             const bool isDefault = source.entry.name == query.defaultName;
-            const bool belongs = pass == 0 ? isDefault : !isDefault && source.monitor == (pass == 2);
+            const bool belongs = pass == 0 ? isDefault : !isDefault && source.entry.monitor == (pass == 2);
             if (belongs)
                 table.push_back(source.entry);
         }
@@ -169,4 +168,10 @@ MMRESULT DeviceSource(UINT number, std::string& source, std::string& error) {
     }
     source = entry->name;
     return MMSYSERR_NOERROR;
+}
+
+bool SourceIsMonitor(const std::string& source) {
+    std::lock_guard<std::mutex> lock(g_tableMutex);
+    return std::any_of(g_table.begin(), g_table.end(),
+                       [&source](const SourceEntry& entry) { return entry.monitor && entry.name == source; });
 }

@@ -24,3 +24,7 @@ MMRESULT DescribeDevice(UINT_PTR number, WAVEINCAPSW& caps);
 // taken. MMSYSERR_NODRIVER with error set when that snapshot could not be taken;
 // MMSYSERR_BADDEVICEID with error "No such input device" when there is no such device.
 MMRESULT DeviceSource(UINT number, std::string& source, std::string& error);
+
+// Whether the snapshot holds source (by the server's name) as the monitor of a sink. false for
+// a source it does not hold.
+bool SourceIsMonitor(const std::string& source);

@@ -254,6 +254,12 @@ uint64_t waveInGetLostFrames(HWAVEIN hwi);
 // and what the source sent meanwhile is gone without a count.
 bool waveInCountsDroppedAudio(HWAVEIN hwi);
 
+// Whether the open device records what an output plays (a monitor of a sink) rather than a
+// microphone or a line input: silence from it may only mean that nothing is playing. false for
+// a null or unknown handle, and on Windows, whose waveIn does not tell the two apart. Over
+// PulseAudio the answer comes from the latest snapshot (waveInGetNumDevs).
+bool waveInIsMonitor(HWAVEIN hwi);
+
 // A device whose sound server or source goes away while it is open notices within a second,
 // stops, and hands back every buffer as waveInReset does. From then on waveInAddBuffer and
 // waveInStart refuse with MMSYSERR_NODRIVER, and waveInLastServerError gives the cause ("The

@@ -56,6 +56,7 @@ struct Device {
     PulseConnection connection;
     pa_stream* stream = nullptr;  // under the mainloop lock
     bool opened = false;          // under the mainloop lock: the stream ending is now a failure
+    bool monitor = false;         // set before the device is registered, then only read
 
     // Mainloop lock held: takes everything the stream holds, into the buffers while capturing
     // and nowhere otherwise, so no audio from before a Start is ever recorded.
@@ -305,7 +306,11 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
     device->opened = true;
     if (pa_stream_get_state(device->stream) != PA_STREAM_READY)
         device->buffers.Fail(device->LossCause());
+    // The source the server connected: for WAVE_MAPPER, whichever is the default now.
+    const char* connected = pa_stream_get_device_name(device->stream);
+    const std::string connectedName = connected != nullptr ? connected : "";
     device->connection.Unlock();
+    device->monitor = SourceIsMonitor(connectedName);
     {
         std::lock_guard<std::mutex> registry(g_devicesMutex);
         // The handle is an id, never an address, so a stale handle cannot name a new device.
@@ -422,4 +427,9 @@ uint64_t waveInGetLostFrames(HWAVEIN hwi) {
 
 bool waveInCountsDroppedAudio(HWAVEIN) {
     return true;  // the capture side drains the server at all times and counts what it drops
+}
+
+bool waveInIsMonitor(HWAVEIN hwi) {
+    const auto device = Find(hwi);
+    return device && device->monitor;
 }

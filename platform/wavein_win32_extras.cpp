@@ -18,3 +18,8 @@ uint64_t waveInGetLostFrames(HWAVEIN) {
 bool waveInCountsDroppedAudio(HWAVEIN) {
     return false;
 }
+
+// waveIn names no kind of device: every one counts as an input.
+bool waveInIsMonitor(HWAVEIN) {
+    return false;
+}

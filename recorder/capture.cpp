@@ -13,6 +13,7 @@
 #include "failure.h"
 #include "loss.h"
 #include "session.h"
+#include "silence.h"
 #include "text_conversion.h"
 
 std::mutex g_hCaptureMutex;
@@ -307,6 +308,8 @@ void OnBufferFilled(WAVEHDR* header) {
                             g_pEncodedBuffer, &g_dwEncodedBytes);
             AppendToOutput(g_pEncodedBuffer, g_dwEncodedBytes);
             g_CaptureLoss.NoteCaptured(header->dwBytesRecorded / g_WaveFormat.nBlockAlign);
+            g_CaptureSilence.Note(reinterpret_cast<const short*>(header->lpData),
+                                  header->dwBytesRecorded / g_WaveFormat.nBlockAlign);
             if (encoded != BE_ERR_SUCCESSFUL) {
                 RecordFailure("The MP3 encoder failed on a buffer (error " + std::to_string(encoded) + ").");
             }

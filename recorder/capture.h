@@ -82,7 +82,7 @@ std::string CaptureErrorText(MMRESULT code);
 void CALLBACK WaveInProc(HWAVEIN hwi, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
                          DWORD_PTR dwParam2);
 
-// Handles one buffer the device reported: encodes and appends what it holds, and queues it
-// again while the session records. A header not in the current table is ignored. Runs on
-// the notification thread.
+// Handles one buffer the device reported: encodes and appends what it holds (showing it to
+// g_CaptureSilence), and queues it again while the session records. A header not in the
+// current table is ignored. Runs on the notification thread.
 void OnBufferFilled(WAVEHDR* header);

@@ -141,12 +141,7 @@ CaptureClock::Verdict CaptureClock::Poll(Clock::time_point now, uint64_t deliver
     const Clock::duration sincePoll = now - lastPoll_;
     lastPoll_ = now;
     if (delivered > delivered_) {
-        if (now - lastAdvance_ > longestQuiet_) {
-            longestQuiet_ = now - lastAdvance_;
-            longestQuietAt_ = delivered_;
-        }
-        delivered_ = delivered;
-        lastAdvance_ = now;
+        Advance(now, delivered);
     } else if (now - lastAdvance_ >= (delivered_ == 0 ? kFirstAudioLimit : stallLimit_)) {
         verdict.stalled = true;
         verdict.stalledAt = delivered_;
@@ -177,6 +172,32 @@ CaptureClock::Verdict CaptureClock::Poll(Clock::time_point now, uint64_t deliver
     return verdict;
 }
 
+void CaptureClock::Advance(Clock::time_point now, uint64_t delivered) {
+    if (now - lastAdvance_ > longestQuiet_) {
+        longestQuiet_ = now - lastAdvance_;
+        longestQuietAt_ = delivered_;
+    }
+    delivered_ = delivered;
+    lastAdvance_ = now;
+}
+
+CaptureClock::Verdict CaptureClock::Finish(Clock::time_point now, uint64_t delivered) {
+    Verdict verdict;
+    if (delivered > delivered_)
+        Advance(now, delivered);
+    const int64_t excess = Frames(now - start_) - static_cast<int64_t>(delivered_) - baseline_;
+    if (excess <= kCounted)
+        return verdict;
+    if (delivered_ == 0) {
+        verdict.nothingCame = true;
+        return verdict;
+    }
+    // A quiet stretch still going on is where the audio went missing: at the end.
+    verdict.missingFrames = static_cast<uint64_t>(excess);
+    verdict.missingAt = now - lastAdvance_ >= longestQuiet_ ? delivered_ : longestQuietAt_;
+    return verdict;
+}
+
 void StartCaptureClock(UINT deviceNumber) {
     g_uClockDevice = deviceNumber;
     g_uPositionUnit = TIME_SAMPLES;
@@ -194,20 +215,44 @@ void StartCaptureClock(UINT deviceNumber) {
     g_clock.Start(g_tpLastPoll, g_bDeviceCountsDrops);
 }
 
-void EndCaptureClock() {
-    HandOverStarvedStretch();
-}
-
-std::string CheckCaptureClock() {
-    uint64_t delivered = 0;
+namespace {
+// The frames delivered so far, with the starved time of a device that does not count its
+// drops; false when the device cannot say.
+bool ReadDelivered(CaptureClock::Clock::time_point& now, uint64_t& delivered) {
     if (!ReadPosition(delivered))
-        return "";
+        return false;
     // Read after the position: space queued in between can only make the device look less
     // starved than it was, never starved when it was not.
     const uint64_t queued = g_qwFramesQueued.load();
-    const CaptureClock::Clock::time_point now = CaptureClock::Clock::now();
+    now = CaptureClock::Clock::now();
     if (!g_bDeviceCountsDrops)
         delivered = WithStarvedTime(now, delivered, queued);
+    return true;
+}
+}  // namespace
+
+std::string EndCaptureClock(bool judge) {
+    CaptureClock::Clock::time_point now;
+    uint64_t delivered = 0;
+    const bool read = judge && ReadDelivered(now, delivered);
+    HandOverStarvedStretch();
+    if (!read)
+        return "";
+    const CaptureClock::Verdict verdict = g_clock.Finish(now, delivered);
+    if (verdict.nothingCame)
+        return "No audio came from " + CaptureDeviceName(g_uClockDevice) + " in the " +
+               Seconds(static_cast<uint64_t>(Frames(now - g_clock.Started()))) +
+               " recorded; the file is empty.";
+    std::lock_guard<std::mutex> lock(g_hCaptureMutex);
+    g_CaptureLoss.NoteMissing(verdict.missingAt, verdict.missingFrames);
+    return "";
+}
+
+std::string CheckCaptureClock() {
+    CaptureClock::Clock::time_point now;
+    uint64_t delivered = 0;
+    if (!ReadDelivered(now, delivered))
+        return "";
     const CaptureClock::Verdict verdict = g_clock.Poll(now, delivered);
     if (verdict.missingFrames == 0 && !verdict.stalled)
         return "";

@@ -13,7 +13,11 @@
 //   - a source that keeps up says nothing. Its start-up latency, a delivery rhythm of 100 ms
 //     or more, scheduling jitter and a device clock that drifts from ours never count: a
 //     shortfall counts only once it is larger than those, and only once the audio flows
-//     steadily again, so a late burst that makes up for a pause is not called a loss.
+//     steadily again, so a late burst that makes up for a pause is not called a loss;
+//   - at Stop, what is still open is judged on the spot, as nothing more can come: a source
+//     that delivered nothing at all is told so (the file is empty), and one that fell behind
+//     in the last seconds (a stall shorter than the limit, a first audio still catching up)
+//     has lost the difference, at the end.
 //
 // Threads: the worker only.
 #pragma once
@@ -34,6 +38,7 @@ public:
         uint64_t missingAt = 0;      // ...after this many delivered frames
         bool stalled = false;        // nothing delivered for the stall limit...
         uint64_t stalledAt = 0;      // ...since this many delivered frames (0: none ever came)
+        bool nothingCame = false;    // at Finish: the take had time for audio and got none
     };
 
     // deviceTellsItsEnd: the device fails its calls once its source goes away, as the
@@ -43,8 +48,14 @@ public:
     void Start(Clock::time_point now, bool deviceTellsItsEnd = true);
     // delivered: frames the device has delivered since Start, never decreasing.
     Verdict Poll(Clock::time_point now, uint64_t delivered);
+    // At Stop, after the last Poll: the shortfall beyond the source's own lag, whether or not
+    // the audio flows steadily, or that nothing came at all. Never a stall.
+    Verdict Finish(Clock::time_point now, uint64_t delivered);
+    Clock::time_point Started() const { return start_; }
 
 private:
+    void Advance(Clock::time_point now, uint64_t delivered);
+
     struct Sample {
         Clock::time_point at;
         int64_t lag;  // frames the clock is ahead of the device
@@ -68,5 +79,8 @@ void StartCaptureClock(UINT deviceNumber);
 // failure recorded at once would drop.
 std::string CheckCaptureClock();
 // When the session stops recording, before capture closes: hands the buffer handler what a
-// device that does not count its drops lost in a stretch still going on.
-void EndCaptureClock();
+// device that does not count its drops lost in a stretch still going on. With judge (the Stop
+// press ended the session, not a failure or a stall) it also judges the end: audio missing
+// at the end goes to g_CaptureLoss, and a take that got no audio at all returns the words to
+// record once capture is closed; otherwise "".
+std::string EndCaptureClock(bool judge);

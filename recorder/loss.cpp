@@ -6,13 +6,13 @@
 
 namespace {
 constexpr double kRate = kAudioSampleRate;
+}  // namespace
 
 std::string Seconds(uint64_t frames) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.1f s", static_cast<double>(frames) / kRate);
     return text;
 }
-}  // namespace
 
 // gaps' positions are in the recording's time.
 std::string LossLog::Sentence(const std::vector<Gap>& gaps, const char* what) {

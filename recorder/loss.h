@@ -44,5 +44,8 @@ private:
     std::vector<Gap> missing_;
 };
 
+// The length of frames of audio to a tenth of a second, as "2.5 s".
+std::string Seconds(uint64_t frames);
+
 // The recording's time at frame, as "m:ss".
 std::string RecordingClock(uint64_t frame);

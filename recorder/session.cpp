@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cwchar>
+#include <initializer_list>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "capture_clock.h"
 #include "encoder.h"
 #include "failure.h"
+#include "silence.h"
 
 std::atomic<int32_t> g_bRecording{0};
 std::atomic<RecordThread*> g_hRecordThread{nullptr};
@@ -38,15 +40,18 @@ constexpr auto kStopWaitLimit = std::chrono::seconds(3);
 constexpr size_t kCaptionChars = 99;  // the caption is read into a buffer of 100 characters
 
 SessionFailureHandler g_failureHandler;
+SessionNoticeHandler g_noticeHandler;
 
 // Tells the window what went wrong, if anything: the failure that ended the session, then
-// the audio it lost.
-void TellWindow(const std::string& loss) {
-    std::string notice = TakeFailure();
-    if (!loss.empty())
-        notice += (notice.empty() ? "" : "\n\n") + loss;
-    if (!notice.empty() && g_failureHandler)
-        g_failureHandler(notice);
+// what the take lacks (audio lost, silence), each in a paragraph of its own.
+void TellWindow(std::initializer_list<std::string> lacks) {
+    std::string told = TakeFailure();
+    for (const std::string& lack : lacks) {
+        if (!lack.empty())
+            told += (told.empty() ? "" : "\n\n") + lack;
+    }
+    if (!told.empty() && g_failureHandler)
+        g_failureHandler(told);
 }
 
 bool StartWorker(const SessionSettings& settings) {
@@ -73,6 +78,10 @@ void SetSessionFailureHandler(SessionFailureHandler handler) {
     g_failureHandler = std::move(handler);
 }
 
+void SetSessionNoticeHandler(SessionNoticeHandler handler) {
+    g_noticeHandler = std::move(handler);
+}
+
 DWORD ParseBitRate(const std::wstring& text) {
     int bitrate = 128;
     std::swscanf(text.c_str(), L"%d Kbps", &bitrate);
@@ -86,7 +95,7 @@ bool ToggleRecording(RecordButton& button) {
         g_bRecording = 1;
         button.SetCaption(kStopCaption);
         if (!StartWorker(settings)) {
-            TellWindow("");
+            TellWindow({});
             return false;
         }
         return true;
@@ -122,6 +131,7 @@ uint32_t RecordThreadProc(void* parameter) {
     {
         std::lock_guard<std::mutex> lock(g_hCaptureMutex);
         g_CaptureLoss.Reset();
+        g_CaptureSilence.Reset();
     }
 
     // The encoder and the file first, so the first filled buffer finds them ready; a
@@ -131,6 +141,7 @@ uint32_t RecordThreadProc(void* parameter) {
     if (OpenEncoder(ParseBitRate(settings.bitRateText), kAudioSampleRate, 0, settings.outputPath) == 1 &&
         (settings.device ? OpenShownDevice(settings.deviceNumber, *settings.device, &device)
                          : OpenCapture(device)) == 1) {
+        StartSilenceWatch(device, waveInIsMonitor(g_hWaveIn));
         const MMRESULT started = waveInStart(g_hWaveIn);
         capturing = started == MMSYSERR_NOERROR;
         if (capturing) {
@@ -141,26 +152,34 @@ uint32_t RecordThreadProc(void* parameter) {
         }
     }
 
-    // A source that stops delivering fails nothing by itself: the clock is what notices.
-    std::string stalled;
-    while (g_bRecording.load() != 0 && !g_bSessionFailed.load() && stalled.empty()) {
+    // A source that stops delivering fails nothing by itself: the clock is what notices, while
+    // the session records (a stall) and at the Stop press (no audio at all).
+    std::string sourceFault;
+    while (g_bRecording.load() != 0 && !g_bSessionFailed.load() && sourceFault.empty()) {
         std::this_thread::sleep_for(kPollInterval);
-        if (capturing)
-            stalled = CheckCaptureClock();
+        if (capturing) {
+            sourceFault = CheckCaptureClock();
+            const std::string notice = CheckSilence();
+            if (!notice.empty() && g_noticeHandler)
+                g_noticeHandler(notice);
+        }
     }
 
-    if (capturing)
-        EndCaptureClock();
+    if (capturing) {
+        const bool pressed = sourceFault.empty() && !g_bSessionFailed.load();
+        sourceFault += EndCaptureClock(pressed);
+    }
     // Capture before the encoder: once CloseCapture returns no buffer is being handled and
     // none will be, so the encoder and the file can close safely.
     CloseCapture();
-    if (!stalled.empty()) {
-        // The stall is the cause; what the teardown of a device that stopped found follows.
+    if (!sourceFault.empty()) {
+        // The source's fault is the cause; what the teardown of a device that stopped found
+        // follows.
         const std::string teardown = TakeFailure();
-        RecordFailure(teardown.empty() ? stalled : stalled + " " + teardown);
+        RecordFailure(teardown.empty() ? sourceFault : sourceFault + " " + teardown);
     }
     CloseEncoder();
-    TellWindow(g_CaptureLoss.Describe());
+    TellWindow({g_CaptureLoss.Describe(), DescribeSilence()});
 
     self->stored.wait(false);
     self->thread.detach();

@@ -71,13 +71,22 @@ bool ToggleRecording(RecordButton& button);
 bool FinishStopping(RecordButton& button);
 
 // Told when a session ends with something the person must know: it ended on its own because
-// something failed (the device, the encoder, the file or the worker), or it lost audio.
+// something failed (the device, the encoder, the file or the worker), it lost audio, no audio
+// came at all, or it holds nothing but silence.
 // Called at most once per session, on the worker (or, when the worker could not start, on
 // the window's thread), after the session has closed everything it opened. cause names what
-// failed with the system's or library's words, then how much audio was lost and when. The
-// window answers by taking the stop path if its button still reads kStopCaption.
+// failed with the system's or library's words, then how much audio was lost and when, then
+// the silence. The window answers by taking the stop path if its button still reads
+// kStopCaption.
 using SessionFailureHandler = std::function<void(const std::string& cause)>;
 void SetSessionFailureHandler(SessionFailureHandler handler);
+
+// Told what the person should know while the session goes on: an input that has given
+// nothing but silence. At most once per session, on the worker; the session is not ended and
+// the handler must not end it. What the person should know about the take as a whole goes
+// with the session's end, through the failure handler.
+using SessionNoticeHandler = std::function<void(const std::string& notice)>;
+void SetSessionNoticeHandler(SessionNoticeHandler handler);
 
 // The bit rate in kbit/s that a bit-rate text gives: its leading decimal integer, else 128.
 DWORD ParseBitRate(const std::wstring& text);

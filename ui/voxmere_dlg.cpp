@@ -39,6 +39,7 @@ constexpr int kDefaultBitRatePosition = 3;  // "64 Kbps"
 
 constexpr int kSessionFailedId = wxID_HIGHEST + 1;
 constexpr int kStoppingTimerId = wxID_HIGHEST + 2;
+constexpr int kSessionNoticeId = wxID_HIGHEST + 3;
 constexpr int kPollMs = 100;  // how often a stop left finishing is looked at
 
 // The window whose handler the engine calls; only the window's thread touches it.
@@ -101,12 +102,16 @@ CVoxmereDlg::CVoxmereDlg(wxWindow* pParent)
 // waits until the window serves events again: unlike CallAfter, it is not dispatched by the
 // stop wait, which would make the toggle re-enter itself.
 void CVoxmereDlg::ReportSessionFailuresHere() {
-    SetSessionFailureHandler([this](const std::string& cause) {
-        auto* event = new wxThreadEvent(wxEVT_THREAD, kSessionFailedId);
-        event->SetString(wxString::FromUTF8(cause));
-        event->SetInt(static_cast<int>(m_sessionsStarted.load()));
-        wxQueueEvent(this, event);
-    });
+    const auto reportAs = [this](int id) {
+        return [this, id](const std::string& text) {
+            auto* event = new wxThreadEvent(wxEVT_THREAD, id);
+            event->SetString(wxString::FromUTF8(text));
+            event->SetInt(static_cast<int>(m_sessionsStarted.load()));
+            wxQueueEvent(this, event);
+        };
+    };
+    SetSessionFailureHandler(reportAs(kSessionFailedId));
+    SetSessionNoticeHandler(reportAs(kSessionNoticeId));
     g_failureHandlerOwner = this;
 }
 
@@ -116,6 +121,7 @@ void CVoxmereDlg::ReportSessionFailuresHere() {
 CVoxmereDlg::~CVoxmereDlg() {
     if (g_failureHandlerOwner == this) {
         SetSessionFailureHandler(nullptr);
+        SetSessionNoticeHandler(nullptr);
         g_failureHandlerOwner = nullptr;
     }
 }
@@ -246,11 +252,20 @@ std::optional<CVoxmereDlg::FileStamp> CVoxmereDlg::StampOf(const wxString& path)
 void CVoxmereDlg::OnBrowse(wxCommandEvent&) {
     wxFileDialog dialog(this, "Save As", wxEmptyString, "RecordedAudio", "MP3 Files|*.mp3",
                         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-    if (dialog.ShowModal() != wxID_OK) {
-        return;
+    wxString path;
+    // GTK's dialog takes a name in a folder that does not exist, where no recording can be
+    // made: the name is refused and the dialog shown again, as Windows' own dialog does.
+    for (;;) {
+        if (dialog.ShowModal() != wxID_OK) {
+            return;
+        }
+        path = dialog.GetPath();
+        if (wxFileName(path).DirExists()) {
+            break;
+        }
+        ShowMessageBox(this, path + "\nPath does not exist.\nCheck the path and try again.", "Save As",
+                       wxOK | wxICON_WARNING);
     }
-
-    wxString path = dialog.GetPath();
     // The dialog asked about the name as typed; with ".mp3" appended it names another file,
     // which Start will ask about if it holds a recording.
     const bool asTyped = wxFileName(path).HasExt();
@@ -349,6 +364,11 @@ void CVoxmereDlg::OnSessionFailed(wxThreadEvent& event) {
     ShowMessageBox(this, event.GetString(), "Voxmere", wxOK | wxICON_WARNING);
 }
 
+// Something the person should know about the session still recording; it goes on.
+void CVoxmereDlg::OnSessionNotice(wxThreadEvent& event) {
+    ShowMessageBox(this, event.GetString(), "Voxmere", wxOK | wxICON_INFORMATION);
+}
+
 // clang-format off
 wxBEGIN_EVENT_TABLE(CVoxmereDlg, wxDialog)
     EVT_INIT_DIALOG(CVoxmereDlg::OnInitDialog)
@@ -360,5 +380,6 @@ wxBEGIN_EVENT_TABLE(CVoxmereDlg, wxDialog)
     EVT_CHAR_HOOK(CVoxmereDlg::OnCharHook)
     EVT_CLOSE(CVoxmereDlg::OnClose)
     EVT_THREAD(kSessionFailedId, CVoxmereDlg::OnSessionFailed)
+    EVT_THREAD(kSessionNoticeId, CVoxmereDlg::OnSessionNotice)
     EVT_TIMER(kStoppingTimerId, CVoxmereDlg::OnStoppingTimer)
 wxEND_EVENT_TABLE()

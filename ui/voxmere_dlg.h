@@ -3,7 +3,8 @@
 // The window keeps no recording state of its own: the choices live in its controls, the
 // session's state is the Start/Stop caption. It hands the press to the engine's toggle and
 // implements the button the toggle sees. Everything here runs on the window's thread; the
-// engine reaches the window only through the session failure handler, which posts an event.
+// engine reaches the window only through the session failure and notice handlers, which post
+// events.
 #pragma once
 
 #include <wx/dialog.h>
@@ -51,6 +52,7 @@ private:
     void OnCharHook(wxKeyEvent& event);
     void OnClose(wxCloseEvent& event);
     void OnSessionFailed(wxThreadEvent& event);
+    void OnSessionNotice(wxThreadEvent& event);
     void OnStoppingTimer(wxTimerEvent& event);
 
     void ReportSessionFailuresHere();

@@ -294,6 +294,44 @@ TEST_F(AppTest, KilledWhileRecordingLeavesAPlayableFile) {
     EXPECT_GE(probe.seconds, 3.5);
 }
 
+// A microphone muted in the mixer delivers exact zeros: after 15 s of them the window says
+// so, and the recording goes on; at Stop the take is told as silence throughout.
+TEST_F(AppTest, AMutedMicrophoneIsNoticedWhileTheRecordingGoesOn) {
+    PrivatePulseServer server({});
+    ASSERT_TRUE(server.Start()) << server.Error();
+    ASSERT_GE(server.AddTone("tone", 440, "Tone"), 0) << server.Error();
+    // An input, not a monitor: the tone remapped as a source of its own.
+    ASSERT_GE(
+        server.LoadModule("module-remap-source",
+                          "source_name=mic master=tone.monitor source_properties=device.description=Mic"),
+        0)
+        << server.Error();
+    ASSERT_EQ(server.Pactl({"set-default-source", "mic"}), 0);
+    ASSERT_EQ(server.Pactl({"set-source-mute", "mic", "1"}), 0);
+    Voxmere voxmere(folder_);
+    ASSERT_TRUE(voxmere.FindWindow()) << voxmere.Log();
+    voxmere.Keys("key Return");
+    const auto started = std::chrono::steady_clock::now();
+    while (voxmere.VoxmereWindows() < 2 &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(40))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto noticed = std::chrono::steady_clock::now() - started;
+    ASSERT_EQ(voxmere.VoxmereWindows(), 2) << "no notice";
+    EXPECT_GE(noticed, std::chrono::seconds(14)) << "told before 15 s of silence";
+    ASSERT_TRUE(voxmere.AnswerMessage("Return"));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_TRUE(voxmere.FindWindow());
+    voxmere.Keys("key Return");
+    ASSERT_TRUE(voxmere.AnswerMessage("Return")) << "the silent take was not told at Stop";
+    ASSERT_TRUE(voxmere.FindWindow());
+    voxmere.Keys("key Escape");
+    ASSERT_EQ(voxmere.Wait(), 0) << voxmere.Log();
+
+    const Mp3Probe probe = ProbeMp3File((folder_ / "RecordedAudio.mp3").string());
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_GE(probe.seconds, 16.0) << "the recording did not go on";
+}
+
 // The sound server dies mid-recording: within two seconds the window says so, and the file
 // keeps what came before.
 TEST_F(AppTest, SoundServerDyingMidRecordingIsToldWithinTwoSeconds) {

@@ -63,9 +63,18 @@ protected:
         setup_->offeredName = dialog->GetFilename();
         setup_->wildcard = dialog->GetWildcard();
         setup_->style = dialog->GetWindowStyle();
-        if (id_ == wxID_OK) {
+        if (id_ == wxID_OK && !wxFileName(path_).DirExists()) {
+            // Typed into the name field as a person would, relative to a folder that exists:
+            // the chooser takes no missing folder as its current one.
+            auto* chooser = GTK_FILE_CHOOSER(dialog->GetHandle());
+            const std::filesystem::path typed = path_.utf8_string();
+            gtk_file_chooser_set_current_folder(chooser, typed.parent_path().parent_path().c_str());
+            gtk_file_chooser_set_current_name(chooser,
+                                              (typed.parent_path().filename() / typed.filename()).c_str());
+        } else if (id_ == wxID_OK) {
             dialog->SetPath(path_);
-            // GTK takes the folder in asynchronously.
+        }
+        if (id_ == wxID_OK) {  // GTK takes the folder in asynchronously
             WaitFor([&] { return dialog->GetPath() == path_; }, std::chrono::seconds(3));
         }
         return id_;
@@ -242,6 +251,14 @@ TEST_F(WindowTest, BrowseOffersTheDefaultNameAppendsMp3AndKeepsThePathOnCancel) 
 
     wxTEST_DIALOG(Click(IDC_BROWSE), ExpectSaveDialog("", wxID_CANCEL, &setup));
     EXPECT_EQ(OutputBox()->GetValue(), named);
+
+    // A name in a folder that does not exist is refused, and the dialog comes back.
+    const wxString nowhere = (folder_ / "missing" / "take.mp3").string();
+    Shown refused;
+    wxTEST_DIALOG(Click(IDC_BROWSE), ExpectSaveDialog(nowhere, wxID_OK, &setup),
+                  ExpectMessage(wxOK, &refused), ExpectSaveDialog("", wxID_CANCEL, &setup));
+    EXPECT_EQ(refused.message, nowhere + "\nPath does not exist.\nCheck the path and try again.");
+    EXPECT_EQ(OutputBox()->GetValue(), named);
 }
 
 TEST_F(WindowTest, HelpAboutAndF1ShowTheirTextsUnderTheirCaptions) {
@@ -376,6 +393,45 @@ TEST_F(WindowTest, FailedSessionRestoresStartThenSaysWhy) {
     EXPECT_EQ(captionWhileShown, kStartCaption);
     EXPECT_TRUE(shown.message.Contains("Zeta Microphone")) << shown.message;
     EXPECT_TRUE(shown.message.Contains("busy")) << shown.message;
+}
+
+// A notice is shown as information while the session goes on; what the take as a whole
+// lacks is said at its end.
+TEST_F(WindowTest, SilenceIsNoticedWhileRecordingGoesOnAndToldAgainAtStop) {
+    Open();
+    scripted::DeliverSilence();
+    Click(IDOK);
+    ASSERT_TRUE(WaitFor([] { return scripted::IsCapturing(); }));
+    Shown notice;
+    wxString captionWhileShown;
+    wxTEST_DIALOG(
+        {
+            for (int second = 0; second < 15; ++second) {
+                ASSERT_TRUE(scripted::FillNext(kSecond));
+                scripted::WaitForReports();
+            }
+            EXPECT_TRUE(WaitFor([&] { return notice.count == 1; }));
+        },
+        ExpectMessage(wxOK, &notice, [&] { captionWhileShown = Caption(); }));
+    EXPECT_EQ(notice.Icon(), wxICON_INFORMATION);
+    EXPECT_TRUE(
+        notice.message.StartsWith("Nothing but silence has come from \"Zeta Microphone\" for 15 seconds"))
+        << notice.message;
+    EXPECT_EQ(captionWhileShown, kStopCaption);
+    EXPECT_EQ(Caption(), kStopCaption);
+    ASSERT_TRUE(scripted::FillNext(kSecond)) << "recording stopped";
+
+    Shown atStop;
+    wxTEST_DIALOG(
+        {
+            Click(IDOK);
+            EXPECT_TRUE(WaitFor([&] { return atStop.count == 1; }));
+        },
+        ExpectMessage(wxOK, &atStop));
+    EXPECT_EQ(atStop.Icon(), wxICON_WARNING);
+    EXPECT_TRUE(atStop.message.StartsWith("Nothing but silence came from \"Zeta Microphone\" in the 16.0 s"))
+        << atStop.message;
+    EXPECT_EQ(Caption(), kStartCaption);
 }
 
 // Escape ends the window in any state and never presses Start/Stop; while recording it first

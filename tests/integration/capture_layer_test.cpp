@@ -281,6 +281,17 @@ TEST(CaptureDeviceTable, NumbersDefaultThenSourcesThenMonitorsAndKeepsThemUntilT
 
     ASSERT_EQ(waveInGetNumDevs(), 3u);
     EXPECT_EQ(DeviceName(1), L"Xray");
+
+    // A monitor is told from an input, also as the default source opened through WAVE_MAPPER.
+    ASSERT_EQ(server.Pactl({"set-default-source", "speakers.monitor"}), 0);
+    ASSERT_EQ(waveInGetNumDevs(), 3u);
+    for (const auto& [number, monitor] : {std::pair<UINT, bool>{1, false}, {WAVE_MAPPER, true}}) {
+        ASSERT_EQ(waveInOpen(&hwi, number, &format, reinterpret_cast<DWORD_PTR>(&Listener::Proc),
+                             listener.Instance(), CALLBACK_FUNCTION),
+                  MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInIsMonitor(hwi), monitor) << number;
+        EXPECT_EQ(waveInClose(hwi), MMSYSERR_NOERROR);
+    }
 }
 
 TEST(CaptureOpen, WithoutAnAnsweringServerEverythingFailsWithinTheLimit) {

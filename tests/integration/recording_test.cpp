@@ -119,6 +119,10 @@ struct RateCase {
     int mpegVersion;  // 1, 2, or 25 for MPEG-2.5
 };
 
+void PrintTo(const RateCase& rate, std::ostream* os) {
+    *os << rate.kbps << " kbps";
+}
+
 class RecordingPerBitRate : public RecordingTest, public ::testing::WithParamInterface<RateCase> {};
 
 TEST_P(RecordingPerBitRate, ThreeSecondsOfToneWithTheHeadersLameGives) {

@@ -49,6 +49,9 @@ struct State {
     int16_t nextValue = 0;
     uint64_t filledBytes = 0;  // since the open
     bool onlyBuffered = false;
+    std::optional<int64_t> positionStop;  // the position stands here
+    bool silence = false;
+    uint64_t soundAtValue = UINT64_MAX;
     uint64_t lostFrames = 0;
     std::deque<Report> reports;
     size_t reportsInFlight = 0;        // queued or being delivered
@@ -112,8 +115,11 @@ void HandBack(State& s, WAVEHDR* header, uint32_t bytes, bool withDone) {
 void FillHead(State& s, uint32_t bytes) {
     WAVEHDR* head = s.queue.front();
     auto* values = reinterpret_cast<int16_t*>(head->lpData + s.headFilled);
-    for (uint32_t i = 0; i < bytes / 2; ++i)
-        values[i] = s.nextValue++;
+    for (uint32_t i = 0; i < bytes / 2; ++i) {
+        const bool sound = !s.silence || s.filledBytes / 2 + i == s.soundAtValue;
+        values[i] = sound ? (s.silence ? 1 : s.nextValue) : 0;
+        ++s.nextValue;
+    }
     s.headFilled += bytes;
     s.filledBytes += bytes;
 }
@@ -128,6 +134,18 @@ void SetCapturing(State& s, bool capturing) {
 
 bool Known(HWAVEIN hwi) {
     return hwi == g_device && S().open;
+}
+
+// Called with the lock held: the frames delivered since the open, as the position counts them.
+int64_t Position(State& s) {
+    if (s.positionStop)
+        return *s.positionStop;
+    if (s.onlyBuffered)
+        return static_cast<int64_t>(s.filledBytes / s.format.nBlockAlign);
+    auto captured = s.captured;
+    if (s.capturing)
+        captured += std::chrono::steady_clock::now() - s.capturingSince;
+    return std::chrono::duration_cast<std::chrono::microseconds>(captured).count() * 441 / 10000;
 }
 
 }  // namespace
@@ -153,6 +171,9 @@ void Reset() {
     s.headFilled = 0;
     s.nextValue = 0;
     s.onlyBuffered = false;
+    s.positionStop.reset();
+    s.silence = false;
+    s.soundAtValue = UINT64_MAX;
     s.lostFrames = 0;
     s.calls.clear();
     s.callback = nullptr;
@@ -209,6 +230,18 @@ bool FillPartly(uint32_t bytes) {
 void LoseFrames(uint64_t frames) {
     std::lock_guard<std::mutex> lock(S().lock);
     S().lostFrames += frames;
+}
+
+void StopDelivering() {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.positionStop = s.open ? Position(s) : 0;
+}
+
+void DeliverSilence(uint64_t soundAtValue) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().silence = true;
+    S().soundAtValue = soundAtValue;
 }
 
 void CountOnlyBufferedAudio() {
@@ -451,15 +484,8 @@ MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {
         return MMSYSERR_INVALHANDLE;
     if (pmmt == nullptr || cbmmt != sizeof(MMTIME))
         return MMSYSERR_INVALPARAM;
-    auto captured = s.captured;
-    if (s.capturing)
-        captured += std::chrono::steady_clock::now() - s.capturingSince;
-    const auto frames =
-        s.onlyBuffered
-            ? static_cast<int64_t>(s.filledBytes / s.format.nBlockAlign)
-            : std::chrono::duration_cast<std::chrono::microseconds>(captured).count() * 441 / 10000;
     pmmt->wType = TIME_SAMPLES;
-    pmmt->u.sample = static_cast<DWORD>(frames);
+    pmmt->u.sample = static_cast<DWORD>(Position(s));
     return MMSYSERR_NOERROR;
 }
 
@@ -499,6 +525,12 @@ const char* waveInLastServerError() {
 uint64_t waveInGetLostFrames(HWAVEIN hwi) {
     std::lock_guard<std::mutex> lock(S().lock);
     return Known(hwi) ? S().lostFrames : 0;
+}
+
+bool waveInIsMonitor(HWAVEIN hwi) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.lock);
+    return Known(hwi) && s.deviceNumber < s.devices.size() && s.devices[s.deviceNumber].monitor;
 }
 
 bool waveInCountsDroppedAudio(HWAVEIN) {

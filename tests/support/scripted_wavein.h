@@ -15,6 +15,7 @@ namespace scripted {
 struct Device {
     std::wstring name;
     bool capsFail = false;  // waveInGetDevCapsW fails for it
+    bool monitor = false;   // waveInIsMonitor says so once it is open
     WORD manufacturer = 0;  // wMid
     WORD product = 0;       // wPid
 };
@@ -59,6 +60,13 @@ void WaitForReports();
 
 // waveInGetPosition answers as a source that delivers in real time: the frames of the time
 // spent capturing since the open, whatever the test fills.
+
+// Until Reset, the source delivers nothing more: the position stands where it is now (at 0
+// before the open or the start).
+void StopDelivering();
+// Until Reset, every value filled is 0 but the one with this running count since the open, 1:
+// a source of digital silence, with at most one sample of sound.
+void DeliverSilence(uint64_t soundAtValue = UINT64_MAX);
 
 // Until Reset, the device counts as Windows' own waveIn does: its position is the audio
 // placed in buffers (what the test fills), and it counts no drops.

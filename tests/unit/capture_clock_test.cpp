@@ -38,7 +38,9 @@ struct Source {
     }
 };
 
-std::vector<CaptureClock::Verdict> Simulate(const Source& source, Clock::duration length, unsigned seed = 1) {
+// atStop: the clock's verdict at a Stop pressed at length, when the source has not stalled.
+std::vector<CaptureClock::Verdict> Simulate(const Source& source, Clock::duration length, unsigned seed = 1,
+                                            CaptureClock::Verdict* atStop = nullptr) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> jitterMs(0, 60);
     CaptureClock clock;
@@ -50,8 +52,10 @@ std::vector<CaptureClock::Verdict> Simulate(const Source& source, Clock::duratio
         if (v.missingFrames > 0 || v.stalled)
             verdicts.push_back(v);
         if (v.stalled)
-            break;
+            return verdicts;
     }
+    if (atStop != nullptr)
+        *atStop = clock.Finish(start + length, source.DeliveredBy(length));
     return verdicts;
 }
 
@@ -110,6 +114,36 @@ TEST(CaptureClock, FirstAudioMayTakeTenSecondsAndItsDelayIsTold) {
     ASSERT_EQ(never.size(), 1u);
     EXPECT_TRUE(never[0].stalled);
     EXPECT_EQ(never[0].stalledAt, 0u);
+}
+
+// Nothing more can come after Stop: what the polls left open is judged there.
+TEST(CaptureClock, StopJudgesWhatIsStillOpen) {
+    CaptureClock::Verdict atStop;
+    Source silent;
+    silent.latency = 3600s;
+    EXPECT_TRUE(Simulate(silent, 6s, 1, &atStop).empty());
+    EXPECT_TRUE(atStop.nothingCame);
+    EXPECT_EQ(atStop.missingFrames, 0u);
+    Simulate(silent, 300ms, 1, &atStop);  // a Stop pressed before any source could deliver
+    EXPECT_FALSE(atStop.nothingCame);
+
+    Source stopped;  // a stall shorter than the limit, cut short by the Stop
+    stopped.pauseAt = 5s;
+    stopped.pauseFor = 3600s;
+    EXPECT_TRUE(Simulate(stopped, 6s, 1, &atStop).empty());
+    EXPECT_FALSE(atStop.nothingCame);
+    EXPECT_NEAR(atStop.missingFrames / 44100.0, 1.0, 0.15);
+    EXPECT_NEAR(atStop.missingAt / 44100.0, 4.8, 0.15);
+
+    Source late;  // a first audio still catching up
+    late.latency = 4s;
+    EXPECT_TRUE(Simulate(late, 4200ms, 1, &atStop).empty());
+    EXPECT_NEAR(atStop.missingFrames / 44100.0, 3.7, 0.15);
+    EXPECT_EQ(atStop.missingAt, 0u);
+
+    EXPECT_TRUE(Simulate({}, 60s, 1, &atStop).empty());  // a source that kept up
+    EXPECT_EQ(atStop.missingFrames, 0u);
+    EXPECT_FALSE(atStop.nothingCame);
 }
 
 }  // namespace

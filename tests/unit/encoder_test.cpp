@@ -7,6 +7,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -69,7 +71,8 @@ TEST_P(RecordPerBitRate, IsExactlyTheLhv1RecordAndTheSameEverySession) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TheEightListedRates, RecordPerBitRate,
-                         ::testing::Values(16u, 32u, 48u, 64u, 96u, 128u, 160u, 256u));
+                         ::testing::Values(16u, 32u, 48u, 64u, 96u, 128u, 160u, 256u),
+                         [](const auto& info) { return std::to_string(info.param) + "kbps"; });
 
 TEST_F(EncoderTest, MpegVersionComesFromAnUnsignedComparison) {
     // A negative number in the bit-rate text becomes a huge unsigned rate: MPEG-1, not MPEG-2.
@@ -170,23 +173,39 @@ TEST_F(EncoderTest, UncreatableFileIsNamedWithTheSystemsWords) {
     EXPECT_NE(TakeFailure().find(SystemWords(SystemError::kIsAFolder)), std::string::npos);
 }
 
-#ifndef _WIN32  // POSIX permissions, and a child that gives up root
+#ifndef _WIN32  // POSIX permissions, and a child that gives up root's powers
+// Clears this thread's effective capabilities: root keeps its user id, and with it the way,
+// as owner, to whatever root made, wherever that lies (a clone in a folder only root may
+// enter, a private TMPDIR), but the system now checks its permissions as anyone else's.
+bool GiveUpRootsPowers() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (auto& set : data)
+        set.effective = 0;
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
 TEST_F(EncoderTest, FolderWithoutWritePermissionIsNamed) {
     const auto locked = Path("locked");
     std::filesystem::create_directory(locked);
-    std::filesystem::permissions(folder_, std::filesystem::perms::all);
-    std::filesystem::permissions(
-        locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
-                    std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
-    // Root writes anywhere: the child gives up root first, as a person's session has none. A
-    // fresh process for it, since this one may run threads.
+    std::filesystem::permissions(locked,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    // Root writes anywhere: the child gives up that power first, as a person's session has
+    // none. The module is loaded before, as the build's folder need not be the child's to
+    // enter (a clone under someone else's home, built with sudo). A fresh process for it,
+    // since this one may run threads.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            if (geteuid() == 0 && setuid(65534) != 0)
+            if (LoadEncoder() != 1)
                 std::exit(3);
+            if (!GiveUpRootsPowers())
+                std::exit(4);
             OpenEncoder(128, 44100, 0, (locked / "out.mp3").wstring());
             std::fputs(TakeFailure().c_str(), stderr);
+            std::filesystem::remove_all(folder_);  // the child's own (it ran SetUp); exit skips TearDown
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "Cannot create \".*/locked/out.mp3\": Permission denied");

@@ -211,6 +211,10 @@ public:
             std::lock_guard<std::mutex> lock(causesLock_);
             causes_.push_back(cause);
         });
+        SetSessionNoticeHandler([this](const std::string& notice) {
+            std::lock_guard<std::mutex> lock(causesLock_);
+            notices_.push_back(notice);
+        });
         scripted::SetDevices({{L"Default source"}, {L"Line In"}});
         button_.settings = {L"128 Kbps", Path("out.mp3").wstring(), 0};
     }
@@ -220,11 +224,27 @@ public:
             ToggleRecording(button_);
         }
         SetSessionFailureHandler(nullptr);
+        SetSessionNoticeHandler(nullptr);
         EngineTest::TearDown();
     }
     std::vector<std::string> Causes() {
         std::lock_guard<std::mutex> lock(causesLock_);
         return causes_;
+    }
+    std::vector<std::string> Notices() {
+        std::lock_guard<std::mutex> lock(causesLock_);
+        return notices_;
+    }
+    void Stop() {
+        button_.caption = kStopCaption;
+        ToggleRecording(button_);
+    }
+    // Whole seconds, each handled (and its buffer queued again) before the next.
+    static void FillSeconds(int seconds) {
+        for (int i = 0; i < seconds; ++i) {
+            ASSERT_TRUE(scripted::FillNext(kSecond));
+            scripted::WaitForReports();
+        }
     }
     void StartAndWaitForCapture() {
         ASSERT_TRUE(ToggleRecording(button_));
@@ -234,6 +254,7 @@ public:
     FakeButton button_;
     std::mutex causesLock_;
     std::vector<std::string> causes_;
+    std::vector<std::string> notices_;
 };
 
 TEST_F(SessionTest, StartShowsStopBeforeTheWorkerExistsAndStopRestoresOnlyAfterTeardown) {
@@ -317,12 +338,12 @@ TEST_F(SessionTest, NoSelectedDeviceOpensTheDefaultOne) {
 
 // The list was filled with Line In as device 1; the system's numbers have moved since.
 TEST_F(SessionTest, StartOpensTheDeviceTheListShowedWhereverItNowSitsOrRefuses) {
-    const scripted::Device lineIn{L"Line In", false, 0x11, 0x22};
+    const scripted::Device lineIn{L"Line In", false, false, 0x11, 0x22};
     button_.settings.deviceNumber = 1;
     button_.settings.device = DeviceIdentity{L"Line In", 0x11, 0x22};
 
     // A headset plugged in before it, and a device of the same name that is another product.
-    scripted::SetDevices({{L"Default source"}, {L"Headset"}, {L"Line In", false, 0x11, 0x23}, lineIn});
+    scripted::SetDevices({{L"Default source"}, {L"Headset"}, {L"Line In", false, false, 0x11, 0x23}, lineIn});
     StartAndWaitForCapture();
     EXPECT_EQ(scripted::OpenedDeviceNumber(), 3u);
     ToggleRecording(button_);
@@ -354,6 +375,10 @@ struct FailureCase {
     std::function<void(SessionTest&)> arrange;
     std::string causeHas;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SessionFailure : public SessionTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -550,6 +575,96 @@ TEST_F(SessionTest, ADeviceThatStopsDeliveringIsToldPromptlyByNameWithAllItsAudi
     expected.insert(expected.end(), half.begin(), half.end());
     expected.insert(expected.end(), {'T', 'A', 'I', 'L'});
     EXPECT_EQ(ReadBytes(Path("out.mp3")), expected);
+}
+
+// Whatever the polls have not judged yet is judged at Stop: a source that gave nothing at all,
+// and audio missing at the end, neither of which has had the time to count as a stall.
+TEST_F(SessionTest, AtStopASourceThatGaveNothingOrStoppedGivingIsTold) {
+    scripted::StopDelivering();
+    StartAndWaitForCapture();
+    std::this_thread::sleep_for(1s);
+    Stop();
+    ASSERT_EQ(Causes().size(), 1u);
+    double seconds = 0;
+    char rest[64] = {};
+    ASSERT_EQ(std::sscanf(Causes()[0].c_str(), "No audio came from \"Default source\" in the %lf s %63[^\n]",
+                          &seconds, rest),
+              2)
+        << Causes()[0];
+    EXPECT_GE(seconds, 1.0);
+    EXPECT_STREQ(rest, "recorded; the file is empty.");
+    EXPECT_TRUE(ReadBytes(Path("out.mp3")).empty());
+
+    // Two seconds and a bit, then nothing for the last second before the Stop.
+    scripted::Reset();
+    scripted::SetDevices({{L"Default source"}});
+    StartAndWaitForCapture();
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    std::this_thread::sleep_for(2200ms);
+    scripted::StopDelivering();
+    MMTIME position = {TIME_SAMPLES, {}};
+    ASSERT_EQ(waveInGetPosition(g_hWaveIn, &position, sizeof(position)), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(1s);
+    Stop();
+    ASSERT_EQ(Causes().size(), 2u);
+    double told = 0, listed = 0;
+    char at[8] = {};
+    ASSERT_EQ(std::sscanf(Causes()[1].c_str(),
+                          "%lf s of audio did not come from the input device: %lf s at %7[0-9:].", &told,
+                          &listed, at),
+              3)
+        << Causes()[1];
+    EXPECT_GE(told, 0.9) << Causes()[1];
+    EXPECT_EQ(at, RecordingClock(position.u.sample)) << Causes()[1];
+}
+
+TEST_F(SessionTest, AnInputOfSilenceIsNoticedOnceAtFifteenSecondsAndRecordingGoesOn) {
+    scripted::DeliverSilence();
+    StartAndWaitForCapture();
+    FillSeconds(14);
+    std::this_thread::sleep_for(300ms);  // polls that must find nothing to tell
+    EXPECT_TRUE(Notices().empty());
+    FillSeconds(1);
+    ASSERT_TRUE(WaitUntil([this] { return !Notices().empty(); }));
+    EXPECT_EQ(Notices(), std::vector<std::string>{
+                             "Nothing but silence has come from \"Default source\" for 15 seconds: it may be "
+                             "muted, or blocked in the system's privacy settings. Recording goes on."});
+    FillSeconds(2);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Notices().size(), 1u);
+    EXPECT_NE(g_hRecordThread.load(), nullptr) << "the notice ended the session";
+    EXPECT_TRUE(Causes().empty());
+    Stop();
+    EXPECT_EQ(Log().encodeCalls, 17);
+    EXPECT_EQ(Causes(),
+              std::vector<std::string>{"Nothing but silence came from \"Default source\" in the 17.0 s "
+                                       "recorded: it may be muted, or blocked in the system's privacy "
+                                       "settings."});
+}
+
+// Silence is nothing but exact zeros: one sample of sound ends it. A monitor is silent whenever
+// its output plays nothing, so its silence is told only of the whole take, at Stop.
+TEST_F(SessionTest, OneSampleOfSoundIsNoSilenceAndAMonitorsSilenceIsToldAtStop) {
+    scripted::DeliverSilence(88200 * 9 + 5);
+    StartAndWaitForCapture();
+    FillSeconds(16);
+    std::this_thread::sleep_for(300ms);
+    Stop();
+    EXPECT_TRUE(Notices().empty());
+    EXPECT_TRUE(Causes().empty());
+
+    scripted::Reset();
+    scripted::SetDevices({{L"Monitor of Speakers", false, true}});
+    scripted::DeliverSilence();
+    StartAndWaitForCapture();
+    FillSeconds(16);
+    std::this_thread::sleep_for(300ms);
+    Stop();
+    EXPECT_TRUE(Notices().empty());
+    EXPECT_EQ(Causes(),
+              std::vector<std::string>{"Nothing but silence came from \"Monitor of Speakers\" in the "
+                                       "16.0 s recorded: nothing may have been playing on that output, "
+                                       "or it is muted."});
 }
 
 // A device that keeps its buffers past the stop's limit is given up on. It may still write
