@@ -27,5 +27,13 @@ struct OutputFileError {
 // is written as it is.
 FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error);
 
+// Appends count bytes to a stream OpenOutputFile returned and hands them to the operating
+// system at once: nothing stays in the stream's buffer, so a killed process loses nothing
+// appended. true when every byte was taken; else false with *why the system's words for the
+// call that failed ("No space left on device"; on Windows FormatMessage's for the failing
+// WriteFile's error: "There is not enough space on the disk"). Part of the bytes may have
+// been written then.
+bool WriteOutputFile(FILE* stream, const void* bytes, size_t count, std::string* why);
+
 // Closes a stream OpenOutputFile returned and gives up its lock; fclose's result.
 int CloseOutputFile(FILE* stream);

@@ -82,6 +82,13 @@ FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error) 
     return stream;
 }
 
+bool WriteOutputFile(FILE* stream, const void* bytes, size_t count, std::string* why) {
+    if (std::fwrite(bytes, count, 1, stream) == 1 && std::fflush(stream) == 0)
+        return true;
+    *why = std::strerror(errno);
+    return false;
+}
+
 int CloseOutputFile(FILE* stream) {
     return std::fclose(stream);  // the lock goes with the open file
 }

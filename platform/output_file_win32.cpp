@@ -2,6 +2,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -98,6 +99,31 @@ FILE* OpenOutputFile(const std::filesystem::path& path, OutputFileError* error) 
         g_claims[stream] = claim;
     }
     return stream;
+}
+
+// Past the stream, to its handle: the C library words a failed write in errno's few words
+// (a full disk comes out as "Invalid argument"), and only the failing WriteFile's own error
+// gives the system's. The stream's buffer is never used, so its close has nothing to write.
+bool WriteOutputFile(FILE* stream, const void* bytes, size_t count, std::string* why) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    const auto* next = static_cast<const char*>(bytes);
+    while (count > 0) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<size_t>(count, MAXDWORD));
+        if (!WriteFile(handle, next, chunk, &written, nullptr)) {
+            *why = SystemErrorText(GetLastError());
+            return false;
+        }
+        // A write to a disk that has room for some of the bytes takes those and succeeds; the
+        // next one fails with the cause. One that takes nothing and succeeds has no room left.
+        if (written == 0) {
+            *why = SystemErrorText(ERROR_DISK_FULL);
+            return false;
+        }
+        next += written;
+        count -= written;
+    }
+    return true;
 }
 
 int CloseOutputFile(FILE* stream) {

@@ -42,6 +42,10 @@ std::atomic<bool> g_bDraining{false};
 // How long CloseCapture waits for the device to give back its buffers. The device hands
 // them back at once on reset; only a broken device takes longer.
 constexpr auto kBufferReturnLimit = std::chrono::seconds(5);
+// The wait after a reset that failed: such a device hands back nothing more (Windows' waveIn
+// on a device that went away mid-take), only what the stop handed back, whose report is
+// already under way. Waiting longer would only keep the person from hearing what happened.
+constexpr auto kFailedResetLimit = std::chrono::milliseconds(300);
 
 // The device's count of dropped frames when the handler last looked.
 uint64_t g_qwDeviceLostFrames = 0;
@@ -109,13 +113,53 @@ std::string CaptureDeviceName(UINT deviceNumber) {
     return "\"" + ToUtf8(caps.szPname) + "\"";
 }
 
-std::string CaptureErrorText(MMRESULT code) {
+namespace {
+// The sound server's words for the last failure, when it gave any: they name the cause.
+std::string ServerWords() {
     const char* server = waveInLastServerError();
-    if (server != nullptr && server[0] != '\0')
-        return server;
+    return server != nullptr ? server : "";
+}
+
+// The system's text for code, after what happened and what to do when the person can act on it.
+std::string Worded(MMRESULT code, const char* action) {
     WCHAR text[256] = {};
     waveInGetErrorTextW(code, text, 256);
-    return ToUtf8(text);
+    if (action == nullptr)
+        return ToUtf8(text);
+    return std::string(action) + " (" + ToUtf8(text) + ")";
+}
+
+// What a person can do about a code that has a cause they can act on, or null. Only codes
+// that stand alone: a server that gave words said more than the code.
+const char* ActionFor(MMRESULT code) {
+    switch (code) {
+        case MMSYSERR_ALLOCATED:
+            return "it is in use by another program. Close that program, or choose another input device.";
+        case MMSYSERR_BADDEVICEID:
+        case MMSYSERR_NODRIVER:
+            return "it is no longer connected. Connect it again, or choose another input device.";
+        default:
+            return nullptr;
+    }
+}
+
+// Why the device did not open. Windows answers an open that its privacy settings refuse with
+// nothing more precise than MMSYSERR_ERROR (when it does not open and deliver silence).
+std::string OpenErrorText(MMRESULT code) {
+    const std::string server = ServerWords();
+    if (!server.empty())
+        return server;
+    if (code == MMSYSERR_ERROR)
+        return Worded(code,
+                      "Windows may be blocking access to the microphone. Allow it in Settings, Privacy & "
+                      "security, Microphone, then press Start again.");
+    return Worded(code, ActionFor(code));
+}
+}  // namespace
+
+std::string CaptureErrorText(MMRESULT code) {
+    const std::string server = ServerWords();
+    return server.empty() ? Worded(code, ActionFor(code)) : server;
 }
 
 int OpenCapture(UINT deviceNumber) {
@@ -143,7 +187,7 @@ int OpenCapture(UINT deviceNumber) {
                                        reinterpret_cast<DWORD_PTR>(&WaveInProc), 0, CALLBACK_FUNCTION);
     if (opened != MMSYSERR_NOERROR) {
         g_hWaveIn = nullptr;  // nothing allocated yet, nothing to close
-        RecordFailure("Cannot open " + CaptureDeviceName(deviceNumber) + ": " + CaptureErrorText(opened));
+        RecordFailure("Cannot open " + CaptureDeviceName(deviceNumber) + ": " + OpenErrorText(opened));
         return 0;
     }
 
@@ -189,10 +233,11 @@ void CloseCapture() {
     // reports from inside waveInStop and waveInReset and waits until the callback returns,
     // and the callback takes the lock.
     waveInStop(g_hWaveIn);
-    waveInReset(g_hWaveIn);
+    const MMRESULT reset = waveInReset(g_hWaveIn);
 
     // The reports need the lock to be handled: wait for them without it.
-    const auto deadline = std::chrono::steady_clock::now() + kBufferReturnLimit;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          (reset == MMSYSERR_NOERROR ? kBufferReturnLimit : kFailedResetLimit);
     while (g_dwBuffersOut.load() != 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -62,15 +62,20 @@ int OpenCapture(UINT deviceNumber);
 // Stops the device, gets every buffer back (handling those that hold audio, so nothing
 // captured before the stop is lost), then unprepares and frees them, zeroes the table and
 // closes the device. Only what is open is closed; callable any number of times.
-// A device that keeps buffers for 5 s is given up: it keeps its table and buffers, which
-// are never freed or reused, the next session gets a fresh table, and a late report from
-// it touches nothing of that session (a few such tables at most; then capture refuses).
+// A device that keeps buffers for 5 s (0.3 s once its reset has failed) is given up: it
+// keeps its table and buffers, which are never freed or reused, the next session gets a
+// fresh table, and a late report from it touches nothing of that session (a few such tables
+// at most; then capture refuses).
 void CloseCapture();
 
 // How messages name device deviceNumber: its product name in quotes.
 std::string CaptureDeviceName(UINT deviceNumber);
 
-// The device's or the server's words for a failed device operation.
+// The server's words for a failed device operation; without them, the system's text for
+// code, led for the codes a person can act on by what happened and what to do: another
+// program holds the device (MMSYSERR_ALLOCATED), or it is gone (MMSYSERR_BADDEVICEID,
+// MMSYSERR_NODRIVER). A phrase about the device: "it is no longer connected. ..." follows
+// the device's name and a colon.
 std::string CaptureErrorText(MMRESULT code);
 
 // The device callback: WIM_DATA goes to OnBufferFilled; anything else is ignored.

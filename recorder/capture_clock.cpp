@@ -14,6 +14,8 @@ using namespace std::chrono_literals;
 
 constexpr int64_t kRate = kAudioSampleRate;
 constexpr auto kStallLimit = 3s;
+// For a device that does not tell when it goes away: the clock is all that notices an unplug.
+constexpr auto kUntoldEndStallLimit = 2s;
 // A source's first audio may take longer: a Bluetooth headset switches profile, a USB device
 // wakes up. Counted from Start.
 constexpr auto kFirstAudioLimit = 10s;
@@ -127,8 +129,9 @@ uint64_t WithStarvedTime(CaptureClock::Clock::time_point now, uint64_t position,
 }
 }  // namespace
 
-void CaptureClock::Start(Clock::time_point now) {
+void CaptureClock::Start(Clock::time_point now, bool deviceTellsItsEnd) {
     *this = CaptureClock();
+    stallLimit_ = deviceTellsItsEnd ? Clock::duration(kStallLimit) : Clock::duration(kUntoldEndStallLimit);
     start_ = lastPoll_ = lastAdvance_ = now;
     baseline_ = kStartAllowance;
 }
@@ -139,7 +142,7 @@ CaptureClock::Verdict CaptureClock::Poll(Clock::time_point now, uint64_t deliver
     lastPoll_ = now;
     if (delivered > delivered_) {
         Advance(now, delivered);
-    } else if (now - lastAdvance_ >= (delivered_ == 0 ? kFirstAudioLimit : kStallLimit)) {
+    } else if (now - lastAdvance_ >= (delivered_ == 0 ? kFirstAudioLimit : stallLimit_)) {
         verdict.stalled = true;
         verdict.stalledAt = delivered_;
         return verdict;
@@ -207,7 +210,9 @@ void StartCaptureClock(UINT deviceNumber) {
     g_qwStarvedStretchAt = 0;
     g_qwStarvedTold = 0;
     g_tpLastPoll = CaptureClock::Clock::now();
-    g_clock.Start(g_tpLastPoll);
+    // The device that counts its drops is the PulseAudio layer, which also tells when its
+    // source goes away; Windows' own waveIn does neither.
+    g_clock.Start(g_tpLastPoll, g_bDeviceCountsDrops);
 }
 
 namespace {
@@ -236,7 +241,8 @@ std::string EndCaptureClock(bool judge) {
     const CaptureClock::Verdict verdict = g_clock.Finish(now, delivered);
     if (verdict.nothingCame)
         return "No audio came from " + CaptureDeviceName(g_uClockDevice) + " in the " +
-               Seconds(static_cast<uint64_t>(Frames(now - g_clock.Started()))) + " recorded; the file is empty.";
+               Seconds(static_cast<uint64_t>(Frames(now - g_clock.Started()))) +
+               " recorded; the file is empty.";
     std::lock_guard<std::mutex> lock(g_hCaptureMutex);
     g_CaptureLoss.NoteMissing(verdict.missingAt, verdict.missingFrames);
     return "";
@@ -258,6 +264,8 @@ std::string CheckCaptureClock() {
         return "Recording stopped because " + CaptureDeviceName(g_uClockDevice) +
                " delivered no audio at all in " +
                std::to_string(std::chrono::seconds(kFirstAudioLimit).count()) + " seconds.";
-    return "Recording stopped because no audio has come from " + CaptureDeviceName(g_uClockDevice) +
-           " since " + RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) + ".";
+    return "Recording stopped because " + CaptureDeviceName(g_uClockDevice) +
+           " stopped delivering audio at " +
+           RecordingClock(verdict.stalledAt + g_CaptureLoss.MissingFrames()) +
+           ": it may have been unplugged, or it failed.";
 }

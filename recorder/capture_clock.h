@@ -1,6 +1,7 @@
 // Audio time against the clock. While a session records, the audio the device has delivered
 // is compared with the time since capture started:
-//   - a source that delivers nothing for 3 s while buffers wait for it has stalled: the
+//   - a source that delivers nothing for 3 s (2 s on a device that does not tell when it
+//     goes away, see Start) while buffers wait for it has stalled: the
 //     session ends as it does when the device fails, and the window says since when (time
 //     in which the handler held every buffer is the computer's loss, not the source's). Its
 //     first audio may take 10 s (a headset switching profile, a device waking up); one that
@@ -43,7 +44,11 @@ public:
         bool nothingCame = false;    // at Finish: the take had time for audio and got none
     };
 
-    void Start(Clock::time_point now);
+    // deviceTellsItsEnd: the device fails its calls once its source goes away, as the
+    // PulseAudio layer does. Windows' own waveIn does not: an unplugged device just stops
+    // delivering, and only this clock notices, so it stalls after 2 s rather than 3 s and
+    // the person hears of it within 4 s.
+    void Start(Clock::time_point now, bool deviceTellsItsEnd = true);
     // delivered: frames the device has delivered since Start, never decreasing.
     Verdict Poll(Clock::time_point now, uint64_t delivered);
     // At Stop, after the last Poll: the shortfall beyond the source's own lag, whether or not
@@ -58,6 +63,7 @@ private:
         Clock::time_point at;
         int64_t lag;  // frames the clock is ahead of the device
     };
+    Clock::duration stallLimit_{};
     Clock::time_point start_;
     Clock::time_point lastPoll_;
     Clock::time_point lastAdvance_;

@@ -134,12 +134,13 @@ int AppendToOutput(const unsigned char* bytes, DWORD count) {
         return 1;
     if (g_bOutputFailed)
         return 0;
-    // fflush after every chunk: the bytes reach the operating system at once, so a killed
-    // process leaves a playable file, and a full disk shows up on the chunk that hit it.
-    if (std::fwrite(bytes, count, 1, g_pOutputFile) == 1 && std::fflush(g_pOutputFile) == 0)
+    // Handed to the operating system at once: a killed process leaves a playable file, and a
+    // full disk shows up on the chunk that hit it.
+    std::string why;
+    if (WriteOutputFile(g_pOutputFile, bytes, count, &why))
         return 1;
     g_bOutputFailed = true;
-    RecordFailure("Writing \"" + g_outputPathUtf8 + "\" failed: " + std::strerror(errno));
+    RecordFailure("Writing \"" + g_outputPathUtf8 + "\" failed: " + why);
     return 0;
 }
 

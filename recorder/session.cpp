@@ -138,16 +138,19 @@ uint32_t RecordThreadProc(void* parameter) {
     // The encoder and the file first, so the first filled buffer finds them ready; a
     // session that cannot record ends here rather than pretending to.
     bool capturing = false;
+    UINT device = settings.deviceNumber;
     if (OpenEncoder(ParseBitRate(settings.bitRateText), kAudioSampleRate, 0, settings.outputPath) == 1 &&
-        OpenCapture(settings.deviceNumber) == 1) {
-        StartSilenceWatch(settings.deviceNumber, waveInIsMonitor(g_hWaveIn));
+        (settings.device ? OpenShownDevice(settings.deviceNumber, *settings.device, &device)
+                         : OpenCapture(device)) == 1) {
+        StartSilenceWatch(device, waveInIsMonitor(g_hWaveIn));
         const MMRESULT started = waveInStart(g_hWaveIn);
         capturing = started == MMSYSERR_NOERROR;
         if (capturing) {
-            StartCaptureClock(settings.deviceNumber);
+            StartCaptureClock(device);
             BeginKeepAwake(settings.outputPath);  // after the start, which it must not delay
         } else {
-            RecordFailure("Cannot start capturing: " + CaptureErrorText(started));
+            RecordFailure("Cannot start capturing from " + CaptureDeviceName(device) + ": " +
+                          CaptureErrorText(started));
         }
     }
 
@@ -172,8 +175,12 @@ uint32_t RecordThreadProc(void* parameter) {
     // Capture before the encoder: once CloseCapture returns no buffer is being handled and
     // none will be, so the encoder and the file can close safely.
     CloseCapture();
-    if (!sourceFault.empty())
-        RecordFailure(sourceFault);
+    if (!sourceFault.empty()) {
+        // The source's fault is the cause; what the teardown of a device that stopped found
+        // follows.
+        const std::string teardown = TakeFailure();
+        RecordFailure(teardown.empty() ? sourceFault : sourceFault + " " + teardown);
+    }
     CloseEncoder();
     EndKeepAwake();
     TellWindow({g_CaptureLoss.Describe(), DescribeSilence()});

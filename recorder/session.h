@@ -8,8 +8,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "device_identity.h"
 #include "wavein.h"
 
 // 1 while recording is wanted. Written only by ToggleRecording; read by the worker's wait
@@ -24,9 +27,17 @@ extern std::atomic<RecordThread*> g_hRecordThread;
 // starts: the worker reads no control, so a Stop can never wait on a worker that waits for
 // the window.
 struct SessionSettings {
+    SessionSettings() = default;
+    // A device given by number alone, as code that fills no list (tests, benchmarks) gives it.
+    SessionSettings(std::wstring bitRate, std::wstring path, UINT number)
+        : bitRateText(std::move(bitRate)), outputPath(std::move(path)), deviceNumber(number) {}
+
     std::wstring bitRateText;  // "128 Kbps"; a text without a leading number means 128
     std::wstring outputPath;   // used whole
     UINT deviceNumber = WAVE_MAPPER;
+    // What the list showed at deviceNumber when it was filled: the device opened is the one
+    // that carries it, wherever it sits now. None: deviceNumber is opened as it stands.
+    std::optional<DeviceIdentity> device;
 };
 
 // The Start/Stop button as the toggle sees it; the window implements it.

@@ -137,9 +137,11 @@ void CVoxmereDlg::OnInitDialog(wxInitDialogEvent&) {
             continue;
         }
         // Each entry carries its device number, so a device left out does not shift the
-        // devices after it onto the wrong entries.
+        // devices after it onto the wrong entries, and the identity it shows, so a number that
+        // names another device by the time Start is pressed does not record from that one.
         devices->Append(wxString(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN)),
                         reinterpret_cast<void*>(static_cast<uintptr_t>(device)));
+        m_deviceIdentities.push_back(IdentityOf(caps));
     }
     if (!devices->IsEmpty()) {
         devices->SetSelection(0);
@@ -176,6 +178,7 @@ SessionSettings CVoxmereDlg::ReadSettings() const {
     if (position != wxNOT_FOUND) {
         settings.deviceNumber =
             static_cast<UINT>(reinterpret_cast<uintptr_t>(devices->GetClientData(position)));
+        settings.device = m_deviceIdentities[static_cast<size_t>(position)];
     }
     return settings;
 }

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "session.h"
 
@@ -74,6 +75,8 @@ private:
     // unchanged.
     wxString m_browsedPath;
     std::optional<FileStamp> m_browsedStamp;
+    // What each entry of the device list showed when it was filled, by position.
+    std::vector<DeviceIdentity> m_deviceIdentities;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -294,8 +294,10 @@ TEST_F(RecordingTest, AStalledSourceEndsTheSessionAndSaysSinceWhen) {
     server_->Resume();
     ASSERT_TRUE(told) << "still pretending to record";
     ASSERT_TRUE(ended);
-    EXPECT_EQ(Causes()[0],
-              "Recording stopped because no audio has come from \"Monitor of tone440\" since 0:02.");
+    EXPECT_EQ(
+        Causes()[0],
+        "Recording stopped because \"Monitor of tone440\" stopped delivering audio at 0:02: it may have "
+        "been unplugged, or it failed.");
     Press();
 
     const Mp3Probe probe = ProbeMp3File((folder_ / "out.mp3").string());

@@ -26,6 +26,7 @@ struct State {
     std::mutex lock;
     std::condition_variable changed;
     std::vector<scripted::Device> devices;
+    std::optional<std::vector<scripted::Device>> devicesAtOpen;
     MMRESULT openRefusal = MMSYSERR_NOERROR;
     std::string openRefusalText;
     MMRESULT startRefusal = MMSYSERR_NOERROR;
@@ -41,6 +42,7 @@ struct State {
     DWORD_PTR instance = 0;
     std::deque<WAVEHDR*> queue;
     bool breakOnReset = false;
+    MMRESULT brokenResetResult = MMSYSERR_NOERROR;
     bool stopHangs = false;
     std::vector<WAVEHDR*> kept;  // held by a detached device
     uint32_t headFilled = 0;     // bytes already in the head buffer
@@ -156,6 +158,7 @@ void Reset() {
     State& s = S();
     std::lock_guard<std::mutex> lock(s.lock);
     s.devices.clear();
+    s.devicesAtOpen.reset();
     s.openRefusal = MMSYSERR_NOERROR;
     s.startRefusal = MMSYSERR_NOERROR;
     s.addBuffersLeft = -1;
@@ -179,6 +182,11 @@ void Reset() {
 void SetDevices(std::vector<Device> devices) {
     std::lock_guard<std::mutex> lock(S().lock);
     S().devices = std::move(devices);
+}
+
+void SetDevicesAtOpen(std::vector<Device> devices) {
+    std::lock_guard<std::mutex> lock(S().lock);
+    S().devicesAtOpen = std::move(devices);
 }
 
 void RefuseOpen(MMRESULT code, std::string serverText) {
@@ -241,9 +249,10 @@ void CountOnlyBufferedAudio() {
     S().onlyBuffered = true;
 }
 
-void BreakOnReset() {
+void BreakOnReset(MMRESULT result) {
     std::lock_guard<std::mutex> lock(S().lock);
     S().breakOnReset = true;
+    S().brokenResetResult = result;
 }
 
 void ReportKept(uint32_t bytes) {
@@ -326,6 +335,8 @@ MMRESULT waveInGetDevCapsW(UINT_PTR uDeviceID, WAVEINCAPSW* pwic, UINT cbwic) {
         return MMSYSERR_NODRIVER;
     std::memset(pwic, 0, sizeof(*pwic));
     s.devices[uDeviceID].name.copy(pwic->szPname, MAXPNAMELEN - 1);
+    pwic->wMid = s.devices[uDeviceID].manufacturer;
+    pwic->wPid = s.devices[uDeviceID].product;
     pwic->wChannels = 2;
     return MMSYSERR_NOERROR;
 }
@@ -346,6 +357,8 @@ MMRESULT waveInOpen(HWAVEIN* phwi, UINT uDeviceID, const WAVEFORMATEX* pwfx, DWO
     s.serverError.clear();
     s.open = true;
     s.deviceNumber = uDeviceID;
+    if (s.devicesAtOpen)
+        s.devices = *std::exchange(s.devicesAtOpen, std::nullopt);
     s.lostFrames = 0;
     s.captured = {};
     s.format = *pwfx;
@@ -441,6 +454,7 @@ MMRESULT waveInReset(HWAVEIN hwi) {
     if (!Known(hwi))
         return MMSYSERR_INVALHANDLE;
     bool first = true;
+    MMRESULT result = MMSYSERR_NOERROR;
     if (s.breakOnReset) {
         if (s.capturing && s.headFilled > 0) {
             HandBack(s, s.queue.front(), s.headFilled, true);
@@ -450,6 +464,7 @@ MMRESULT waveInReset(HWAVEIN hwi) {
         s.queue.clear();
         s.breakOnReset = false;
         s.open = false;  // detached: it answers no more calls, and a fresh one may open
+        result = s.brokenResetResult;
     }
     while (!s.queue.empty()) {
         WAVEHDR* head = s.queue.front();
@@ -459,7 +474,7 @@ MMRESULT waveInReset(HWAVEIN hwi) {
     }
     s.headFilled = 0;
     SetCapturing(s, false);
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
 MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {

@@ -16,11 +16,16 @@ struct Device {
     std::wstring name;
     bool capsFail = false;  // waveInGetDevCapsW fails for it
     bool monitor = false;   // waveInIsMonitor says so once it is open
+    WORD manufacturer = 0;  // wMid
+    WORD product = 0;       // wPid
 };
 
 // Forgets every device, refusal and call; waits for pending reports first.
 void Reset();
 void SetDevices(std::vector<Device> devices);
+// The next waveInOpen, once it has taken its device number, replaces the devices: the
+// system's numbers moving while a device opens.
+void SetDevicesAtOpen(std::vector<Device> devices);
 
 // The next waveInOpen fails with code, the server's words being serverText.
 void RefuseOpen(MMRESULT code, std::string serverText);
@@ -40,8 +45,9 @@ bool FillPartly(uint32_t bytes);
 void LoseFrames(uint64_t frames);
 // The next waveInReset acts as a broken driver: it hands back the buffer being filled but
 // keeps the queued ones, and the device is then detached (the next waveInOpen opens a fresh
-// one) and holds them until ReportKept.
-void BreakOnReset();
+// one) and holds them until ReportKept. The reset returns result (a device that went away
+// mid-take fails it).
+void BreakOnReset(MMRESULT result = MMSYSERR_NOERROR);
 // The detached device writes bytes of audio into each buffer it kept and reports it, late.
 void ReportKept(uint32_t bytes);
 // waveInStop blocks, as a driver that never returns, until ReleaseStop (or Reset).

@@ -23,5 +23,6 @@ std::filesystem::path PathFromUtf8(const std::string& utf8);
 
 // The system's own words for an error the tests provoke, as the engine's messages quote them
 // ("No such file or directory" here; Windows words it its own way, in its own language).
-enum class SystemError { kNoSuchFolder, kIsAFolder };
+// kDiskFull: what a write to /dev/full fails with (Wine maps the path to the device).
+enum class SystemError { kNoSuchFolder, kIsAFolder, kDiskFull };
 std::string SystemWords(SystemError error);

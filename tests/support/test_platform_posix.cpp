@@ -36,5 +36,13 @@ std::filesystem::path PathFromUtf8(const std::string& utf8) {
 }
 
 std::string SystemWords(SystemError error) {
-    return std::strerror(error == SystemError::kNoSuchFolder ? ENOENT : EISDIR);
+    switch (error) {
+        case SystemError::kNoSuchFolder:
+            return std::strerror(ENOENT);
+        case SystemError::kIsAFolder:
+            return std::strerror(EISDIR);
+        case SystemError::kDiskFull:
+            return std::strerror(ENOSPC);
+    }
+    return {};
 }

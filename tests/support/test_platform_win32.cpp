@@ -50,7 +50,13 @@ std::filesystem::path PathFromUtf8(const std::string& utf8) {
 }
 
 std::string SystemWords(SystemError error) {
-    // Opening a folder as a file is refused as access denied.
-    const DWORD code = error == SystemError::kNoSuchFolder ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
-    return SystemErrorText(code);
+    switch (error) {
+        case SystemError::kNoSuchFolder:
+            return SystemErrorText(ERROR_PATH_NOT_FOUND);
+        case SystemError::kIsAFolder:  // opening a folder as a file is refused as access denied
+            return SystemErrorText(ERROR_ACCESS_DENIED);
+        case SystemError::kDiskFull:
+            return SystemErrorText(ERROR_DISK_FULL);
+    }
+    return {};
 }

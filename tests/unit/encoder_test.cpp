@@ -242,7 +242,7 @@ TEST_F(EncoderTest, FailedWriteIsToldAndNothingFollowsIt) {
     EXPECT_EQ(AppendToOutput(chunk, sizeof(chunk)), 0);
     const std::string cause = TakeFailure();
     EXPECT_NE(cause.find("/dev/full"), std::string::npos) << cause;
-    EXPECT_NE(cause.find("No space left on device"), std::string::npos) << cause;
+    EXPECT_NE(cause.find("failed: " + SystemWords(SystemError::kDiskFull)), std::string::npos) << cause;
     EXPECT_EQ(AppendToOutput(chunk, sizeof(chunk)), 0);
     EXPECT_EQ(AppendToOutput(chunk, 0), 1);  // nothing to write is no failure
 }

@@ -199,7 +199,7 @@ TEST_F(CaptureTest, FullDiskEndsTheSessionAndStopsQueueing) {
     OpenAll(L"/dev/full");
     Fill(kSecond);
     EXPECT_TRUE(g_bSessionFailed.load());
-    EXPECT_NE(TakeFailure().find("No space left on device"), std::string::npos);
+    EXPECT_NE(TakeFailure().find(SystemWords(SystemError::kDiskFull)), std::string::npos);
     EXPECT_EQ(scripted::QueuedCount(), 2u);
 }
 
@@ -336,6 +336,38 @@ TEST_F(SessionTest, NoSelectedDeviceOpensTheDefaultOne) {
     EXPECT_EQ(scripted::OpenedDeviceNumber(), WAVE_MAPPER);
 }
 
+// The list was filled with Line In as device 1; the system's numbers have moved since.
+TEST_F(SessionTest, StartOpensTheDeviceTheListShowedWhereverItNowSitsOrRefuses) {
+    const scripted::Device lineIn{L"Line In", false, false, 0x11, 0x22};
+    button_.settings.deviceNumber = 1;
+    button_.settings.device = DeviceIdentity{L"Line In", 0x11, 0x22};
+
+    // A headset plugged in before it, and a device of the same name that is another product.
+    scripted::SetDevices({{L"Default source"}, {L"Headset"}, {L"Line In", false, false, 0x11, 0x23}, lineIn});
+    StartAndWaitForCapture();
+    EXPECT_EQ(scripted::OpenedDeviceNumber(), 3u);
+    ToggleRecording(button_);
+
+    // The numbers move again while it opens: what opened at 3 is not it, so it is closed and
+    // Line In opened where it now sits.
+    scripted::SetDevicesAtOpen({lineIn, {L"Default source"}});
+    StartAndWaitForCapture();
+    EXPECT_EQ(scripted::OpenedDeviceNumber(), 0u);
+    ToggleRecording(button_);
+    EXPECT_TRUE(Causes().empty());
+
+    // Unplugged: nothing else is recorded in its place.
+    scripted::SetDevices({{L"Default source"}, {L"Headset"}});
+    const size_t callsBefore = scripted::Calls().size();
+    ASSERT_TRUE(ToggleRecording(button_));
+    ASSERT_TRUE(WaitUntil([] { return g_hRecordThread.load() == nullptr; }));
+    EXPECT_EQ(scripted::Calls().size(), callsBefore) << "a device was opened";
+    ASSERT_EQ(Causes().size(), 1u);
+    EXPECT_EQ(Causes()[0],
+              "Cannot open \"Line In\": it is no longer connected. Connect it again, or choose another input "
+              "device.");
+}
+
 // A session that cannot record ends by itself and says why, once; the button keeps reading
 // "Stop Recording" until the window answers with the stop path.
 struct FailureCase {
@@ -373,8 +405,24 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"DeviceRefuses",
                     [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_ALLOCATED, "Connection refused"); },
                     "Cannot open \"Default source\": Connection refused"},
-        FailureCase{"StartRefused", [](SessionTest&) { scripted::RefuseStart(MMSYSERR_NOTENABLED); },
-                    "Cannot start capturing"},
+        // Without a server's words the code is all there is: worded for the person, the
+        // system's own text kept.
+        FailureCase{"DeviceInUse", [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_ALLOCATED, ""); },
+                    "Cannot open \"Default source\": it is in use by another program. Close that program, or "
+                    "choose another input device. (scripted device error 4)"},
+        FailureCase{"DeviceGone", [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_BADDEVICEID, ""); },
+                    "Cannot open \"Default source\": it is no longer connected. Connect it again, or choose "
+                    "another input device. (scripted device error 2)"},
+        FailureCase{"DriverGone", [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_NODRIVER, ""); },
+                    "\": it is no longer connected. Connect it again, or choose another input device. "
+                    "(scripted device error 6)"},
+        FailureCase{
+            "AccessBlocked", [](SessionTest&) { scripted::RefuseOpen(MMSYSERR_ERROR, ""); },
+            "Cannot open \"Default source\": Windows may be blocking access to the microphone. Allow "
+            "it in Settings, Privacy & security, Microphone, then press Start again. (scripted device "
+            "error 1)"},
+        FailureCase{"StartRefused", [](SessionTest&) { scripted::RefuseStart(MMSYSERR_NODRIVER); },
+                    "Cannot start capturing from \"Default source\": it is no longer connected."},
         FailureCase{"EncoderMissing", [](SessionTest&) { g_pszEncoderLibrary = "/nonexistent/lame_enc.so"; },
                     "/nonexistent/lame_enc.so"},
         FailureCase{"StreamRefused", [](SessionTest& t) { t.UseModule("failing_init"); }, "refused 128 kbps"},
@@ -415,8 +463,7 @@ TEST_F(SessionTest, FailedWriteMidSessionEndsItAndSaysWhy) {
         << "recording went on after the failure";
     const auto causes = Causes();
     ASSERT_EQ(causes.size(), 1u);
-    EXPECT_NE(causes[0].find("Writing \"/dev/full\" failed: No space left on device"), std::string::npos)
-        << causes[0];
+    EXPECT_EQ(causes[0], "Writing \"/dev/full\" failed: " + SystemWords(SystemError::kDiskFull));
     EXPECT_FALSE(scripted::IsOpen());
 }
 
@@ -505,6 +552,29 @@ TEST_F(SessionTest, HandlerHoldingEveryBufferIsTheComputersLossNotAStalledSource
     EXPECT_GT(told, 4.1) << causes[0];
     EXPECT_LT(told, 5.0) << causes[0];
     EXPECT_STREQ(at, "0:03") << causes[0];
+}
+
+// Windows' waveIn on a device unplugged mid-take: its position stands still, the stop hands
+// back the buffer being filled, and the reset fails and keeps the others for good. The person
+// hears of it within 4 s, by the device's name, and the file holds all that came.
+TEST_F(SessionTest, ADeviceThatStopsDeliveringIsToldPromptlyByNameWithAllItsAudioKept) {
+    scripted::CountOnlyBufferedAudio();
+    StartAndWaitForCapture();
+    ASSERT_TRUE(scripted::FillNext(kSecond));
+    ASSERT_TRUE(scripted::FillPartly(kSecond / 2));
+    const auto lastAudio = std::chrono::steady_clock::now();
+    scripted::BreakOnReset(MMSYSERR_ERROR);
+    ASSERT_TRUE(WaitUntil([this] { return !Causes().empty(); }, 10000ms)) << "still pretending to record";
+    EXPECT_LT(std::chrono::steady_clock::now() - lastAudio, 4s);
+    EXPECT_EQ(
+        Causes()[0],
+        "Recording stopped because \"Default source\" stopped delivering audio at 0:01: it may have been "
+        "unplugged, or it failed. The input device did not give back its buffers; it was left open.");
+    auto expected = FakeChunk(1, 88200, 0);
+    const auto half = FakeChunk(2, 44100, FirstValueOfSecond(1));
+    expected.insert(expected.end(), half.begin(), half.end());
+    expected.insert(expected.end(), {'T', 'A', 'I', 'L'});
+    EXPECT_EQ(ReadBytes(Path("out.mp3")), expected);
 }
 
 // Whatever the polls have not judged yet is judged at Stop: a source that gave nothing at all,
