@@ -11,8 +11,9 @@
 // the connection, which a killed process loses too). Windows: a power request, or where
 // that cannot be made, the worker's execution state.
 //
-// Threads: one session's worker calls all three, in this order. While no session runs
-// nothing is held: no bus connection, no thread, no timer.
+// Threads: one session's worker calls all three, in this order, and they start no thread and
+// no timer: its polls carry the work. While no session runs nothing is held: no bus
+// connection, no thread, no timer, not even one left behind by an earlier session.
 #pragma once
 
 #include <string>

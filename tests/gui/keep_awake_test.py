@@ -76,6 +76,28 @@ class Voxmere:
         with open(self.log_path, errors="replace") as log:
             return log.read()
 
+    def threads(self):
+        return set(os.listdir(f"/proc/{self.process.pid}/task"))
+
+    def settled_threads(self):
+        """The threads once none has come or gone for a second: the toolkit starts some late."""
+        seen = [self.threads()]
+
+        def settled():
+            time.sleep(1)
+            seen.append(self.threads())
+            return seen[-1] == seen[-2]
+
+        wait_for(settled, "a settled window", 20)
+        return seen[-1]
+
+    def thread_names(self, but):
+        names = []
+        for task in self.threads() - but:
+            with open(f"/proc/{self.process.pid}/task/{task}/comm") as comm:
+                names.append(comm.read().strip())
+        return names
+
     def kill(self):
         if self.process.poll() is None:
             self.process.kill()
@@ -155,11 +177,18 @@ class KeepAwakeTest(dbusmock.DBusTestCase):
 
     def test_a_take_holds_one_of_each_until_stop(self):
         voxmere = self.start()
+        before = voxmere.settled_threads()
         self.assertEqual(self.held(), ([], []), "held before any take")
         voxmere.keys("key", "Return")
         self.assert_holds_one_of_each()
         voxmere.keys("key", "Return")
         self.assert_none_left()
+        # Idle costs nothing: no thread the take started outlives it. (GLib's own pool threads
+        # may end on their own meanwhile, so fewer is no fault.)
+        try:
+            wait_for(lambda: not voxmere.threads() - before, "the end of the take's threads")
+        except AssertionError:
+            self.fail(f"{len(before)} threads before the take, then also {voxmere.thread_names(before)}")
         self.assertEqual(voxmere.close(), 0, voxmere.log())
         self.assertEqual(voxmere.log(), "")
 
