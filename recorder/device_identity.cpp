@@ -17,20 +17,25 @@ bool Carries(UINT number, const DeviceIdentity& identity) {
     return waveInGetDevCapsW(number, &caps, sizeof(caps)) == MMSYSERR_NOERROR && IdentityOf(caps) == identity;
 }
 
+// Far more input devices than any system has: a backend that never answers
+// MMSYSERR_BADDEVICEID past its last device must not keep the search going for ever.
+constexpr UINT kMostDevices = 256;
+
 // The number that names the device now: listed first, then the others in order. Devices are
 // numbered from 0 without gaps, so the first number the system does not know ends the search.
 // Asks nothing but the capabilities: a backend that numbers from a snapshot keeps it.
 std::optional<UINT> FindDevice(UINT listed, const DeviceIdentity& identity) {
     if (Carries(listed, identity))
         return listed;
-    for (UINT number = 0;; ++number) {
+    for (UINT number = 0; number < kMostDevices; ++number) {
         WAVEINCAPSW caps = {};
         const MMRESULT result = waveInGetDevCapsW(number, &caps, sizeof(caps));
         if (result == MMSYSERR_BADDEVICEID)
-            return std::nullopt;
+            break;
         if (result == MMSYSERR_NOERROR && IdentityOf(caps) == identity)
             return number;
     }
+    return std::nullopt;
 }
 }  // namespace
 
