@@ -72,14 +72,18 @@ void PacedMainloop::Unpace() {
     wake_.notify_all();
 }
 
-void PacedMainloop::Pump() {
+void PacedMainloop::Pump(Due due) {
     std::unique_lock<std::mutex> lock(mutex_, std::adopt_lock);
     rested_.wait(lock, [this] { return resting_ || round_ == nullptr || quit_; });
     lock.release();
     if (!resting_ || round_ == nullptr)
         return;
+    const Clock::time_point now = Clock::now();
+    lastPump_ = now;  // pumps are coming: the mainloop thread stands by
+    if (due == Due::IfDue && now - lastRound_ < period_ - period_ / 4)
+        return;
     TakeRound();
-    lastPump_ = Clock::now();
+    lastRound_ = Clock::now();
 }
 
 // Lock held, and no other thread inside the loop: the mainloop thread is resting or is the

@@ -9,9 +9,13 @@
 // gather in the socket and cost one wake-up a period, not one each.
 //
 // A thread that wakes anyway (the recording's worker asks for the position every 100 ms) can
-// take the round itself: Pump. While pumps keep coming the mainloop thread only stands by,
-// waking once a second, so the whole capture costs the caller's wake-ups and no more. When
-// they stop, it takes the rounds again, one period after the last pump at most.
+// take the round itself: Pump. A pump takes one only when it is due, a period after the last
+// less a quarter of it for the caller's jitter, so a caller that wakes more often than the
+// period costs no more rounds: each round pays a fixed price (the loop's passes, the server
+// woken to take back the blocks we release) that pieces gathered for longer share. While
+// pumps keep coming the mainloop thread only stands by, waking once a second, so the whole
+// capture costs the caller's wake-ups and no more. When they stop, it takes the rounds again,
+// one period after the last pump at most.
 //
 // Because a rest holds no lock, Start, Stop, Reset and Close never wait for one to end; what
 // a rest delays (a server or a source going away) is seen at the next round or pump.
@@ -67,10 +71,12 @@ public:
     // Back to dispatching every event as it comes; no round starts after it returns.
     void Unpace();
     bool Paced() const { return round_ != nullptr; }
-    // Paced: takes a round now, on the calling thread, once the mainloop thread is resting
-    // (it may still be finishing a poll begun before Pace). Unpaced, there is nothing to take:
-    // every event was dispatched as it came.
-    void Pump();
+    // Paced: takes a round on the calling thread if one is due (see above), once the mainloop
+    // thread is resting (it may still be finishing a poll begun before Pace); Force takes it
+    // whether due or not. Unpaced, there is nothing to take: every event was dispatched as it
+    // came.
+    enum class Due { IfDue, Force };
+    void Pump(Due due);
 
 private:
     void Run();

@@ -5,8 +5,8 @@
 // Each open device has three parts:
 //   - the capture side: the device's PulseAudio mainloop (paced_mainloop.h). It drains the
 //     record stream into the buffer queue. While capturing it reads in rounds, one a period,
-//     and a thread that asks for the position takes the round itself, so the recording's
-//     worker, which asks every 100 ms, does the reading on wake-ups it has anyway. It never
+//     and a thread that asks for the position takes the round itself when one is due, so the
+//     recording's worker, which asks every 100 ms, does the reading on wake-ups it has anyway. It never
 //     calls the caller's callback and never waits for anything but the queue's mutex, which
 //     nobody holds for long.
 //   - the notification thread (the buffer queue's): reports handed-back buffers one at a
@@ -35,9 +35,11 @@ constexpr DWORD kFrameBytes = kAudioFrameBytes;
 // The server hands audio over in fragments of this length, which bounds how much audio is
 // in flight when a buffer is stopped or reset.
 constexpr pa_usec_t kFragment = 100 * PA_USEC_PER_MSEC;
-// While capturing the stream is read at most once in this long: the fragment's length, so a
-// small-latency source costs no more wake-ups than one that honours the fragment size.
-constexpr std::chrono::milliseconds kReadPeriod{100};
+// While capturing the stream is read at most once in this long, so a small-latency source
+// costs no more wake-ups than one that honours the fragment size. Twice the worker's poll:
+// each round costs as much again as the pieces it takes (a monitor sends one every 7 ms), and
+// a position that lags by up to this much is well inside the capture clock's tolerance.
+constexpr std::chrono::milliseconds kReadPeriod{200};
 
 thread_local std::string t_lastError;
 
@@ -250,7 +252,7 @@ MMRESULT MarkPrepared(HWAVEIN hwi, WAVEHDR* pwh, bool valid, bool prepared) {
 MMRESULT Halt(HWAVEIN hwi, bool everyBuffer) {
     return OnOpenDevice(hwi, [everyBuffer](Device& device) {
         device.connection.Lock();
-        device.connection.Loop().Pump();
+        device.connection.Loop().Pump(PacedMainloop::Due::Force);
         device.connection.Loop().Unpace();
         device.buffers.Halt(everyBuffer);
         device.Cork(true);
@@ -371,10 +373,11 @@ MMRESULT waveInGetPosition(HWAVEIN hwi, MMTIME* pmmt, UINT cbmmt) {
     return OnOpenDevice(hwi, [pmmt, cbmmt](Device& device) -> MMRESULT {
         if (pmmt == nullptr || cbmmt != sizeof(MMTIME))
             return MMSYSERR_INVALPARAM;
-        // The position is what the server has sent up to this call: it is taken first. A
-        // mainloop that ended before the pump could take a round is found here.
+        // The position is what the server had sent by the last round, taken here when due: at
+        // most a reading period old. A mainloop that ended before the pump could take a round
+        // is found here.
         device.connection.Lock();
-        device.connection.Loop().Pump();
+        device.connection.Loop().Pump(PacedMainloop::Due::IfDue);
         device.CheckLoop();
         device.connection.Unlock();
         const uint64_t bytes = device.buffers.DeliveredBytes();
