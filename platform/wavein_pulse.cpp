@@ -6,9 +6,9 @@
 //   - the capture side: the device's PulseAudio mainloop (paced_mainloop.h). It drains the
 //     record stream into the buffer queue. While capturing it reads in rounds, one a period,
 //     and a thread that asks for the position takes the round itself when one is due, so the
-//     recording's worker, which asks every 100 ms, does the reading on wake-ups it has anyway. It never
-//     calls the caller's callback and never waits for anything but the queue's mutex, which
-//     nobody holds for long.
+//     recording's worker, which asks every 100 ms, does the reading on wake-ups it has
+//     anyway. It never calls the caller's callback and never waits for anything but the
+//     queue's mutex, which nobody holds for long.
 //   - the notification thread (the buffer queue's): reports handed-back buffers one at a
 //     time, in fill order, without holding any lock.
 //   - the device operations, on the caller's threads. Start, Stop, Reset, Close and the
