@@ -15,6 +15,27 @@ exec {NAP_FD}<> <(:)
 
 nap() { read -r -t "$1" -u "$NAP_FD" _ || true; }
 
+# find_window SECONDS [PID]: the id of the visible window titled Voxmere (of process PID, when
+# given; under Wine the program's pid is the launcher's), polled every 10 ms for up to SECONDS.
+# A search is only "not yet" when it fails: xdotool exits on X's BadWindow when a window it
+# inspects goes away mid-search (Wine's short-lived start-up windows do), and one was seen to
+# hang for minutes about once in twenty starts with the window up, so each is bounded.
+find_window() {
+    local until=$((${EPOCHREALTIME/./} + $1 * 1000000)) w
+    local by_pid=()
+    [[ -z ${2:-} ]] || by_pid=(--pid "$2")
+    while ((${EPOCHREALTIME/./} < until)); do
+        w=$(timeout 2 xdotool search --all --onlyvisible "${by_pid[@]}" --name '^Voxmere$' 2>/dev/null | head -1) || true
+        if [[ -n $w ]]; then
+            echo "$w"
+            return 0
+        fi
+        nap 0.01
+    done
+    echo "${0##*/}: no Voxmere window within $1 s" >&2
+    return 1
+}
+
 # REPLY: CPU ticks (user + system) of the processes, their exited threads included.
 cpu_ticks() {
     local total=0 pid line
